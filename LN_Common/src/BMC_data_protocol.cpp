@@ -1,0 +1,200 @@
+// Building, copying and reading BMC packets.
+#include "BMC_data_protocol.h"
+
+#include <cstring>
+
+namespace BMC {
+
+namespace {
+
+bool is_Header_Only_Type(PACKET_TYPE type) {
+    return type == PING || type == PING_RESPONSE;
+}
+
+uint8_t get_Type_Header_Length(const Packet& packet) {
+    return is_Header_Only_Type(get_Packet_Type(packet)) ? packet_ping_header_length
+                                                        : packet_header_length;
+}
+
+void deinit_Packet_Data(Packet* packet) {
+    delete[] packet->data;
+    packet->data = nullptr;
+}
+
+// The record holds no data: its length is the header length of its type.
+void set_Header_Only(Packet* packet) {
+    deinit_Packet_Data(packet);
+    packet->packet_length = get_Type_Header_Length(*packet);
+}
+
+} // namespace
+
+uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
+                    bool response_require, ADDRESS address, uint8_t subaddress, DATA_TYPE data_type,
+                    const void* data, uint8_t data_count) {
+    if (packet == nullptr)
+        return 1;
+    packet->packet_control1 = broadcast ? (node_id | PACKET_BROADCAST_FLAG) : node_id;
+    set_Packet_Type(packet, type, response_require);
+    packet->address = address;
+    packet->subaddress = subaddress;
+    set_Packet_Data(packet, data_type, data, data_count);
+    return 0;
+}
+
+uint8_t init_Packet(Packet* packet, uint8_t packet_length) {
+    if (packet == nullptr)
+        return 1;
+    packet->packet_length = packet_length;
+    packet->packet_control1 = 0;
+    packet->packet_control2 = 0;
+    packet->address = DESCRIPTION;
+    packet->subaddress = 0;
+    deinit_Packet_Data(packet);
+    if (packet_length > packet_header_length)
+        packet->data = new uint8_t[packet_length - packet_header_length];
+    return 0;
+}
+
+uint8_t init_Packet(Packet* packet, const Packet& source_packet) {
+    if (packet == nullptr)
+        return 1;
+    if (packet == &source_packet)
+        return 0;
+    init_Packet(packet, source_packet.packet_length);
+    memcpy(static_cast<void*>(packet), &source_packet, get_Packet_Header_Length(source_packet));
+    uint8_t data_length = get_Packet_Data_Length(source_packet);
+    if (data_length > 0 && source_packet.data != nullptr)
+        memcpy(packet->data, source_packet.data, data_length);
+    else if (data_length > 0)
+        memset(packet->data, 0, data_length);
+    return 0;
+}
+
+uint8_t init_Packet_Data(Packet* packet, uint8_t data_length) {
+    if (packet == nullptr)
+        return 1;
+    deinit_Packet_Data(packet);
+    if (data_length == 0 || data_length > max_packet_data_length) {
+        packet->packet_length = get_Type_Header_Length(*packet);
+        return 2;
+    }
+    packet->data = new uint8_t[data_length];
+    packet->packet_length = data_length + packet_header_length;
+    return 0;
+}
+
+void set_Packet_Node_ID_Broadcast(Packet* packet, NODE_ID node_id, bool broadcast) {
+    packet->packet_control1 = broadcast ? (node_id | PACKET_BROADCAST_FLAG) : node_id;
+}
+
+void set_Packet_Address(Packet* packet, ADDRESS address) {
+    packet->address = address;
+}
+
+void set_Packet_Subaddress(Packet* packet, uint8_t subaddress) {
+    packet->subaddress = subaddress;
+}
+
+void set_Packet_Type(Packet* packet, PACKET_TYPE type, bool response_require) {
+    packet->packet_control2 = type | (packet->packet_control2 & PACKET_DATA_TYPE_MASK) |
+                              (response_require ? PACKET_RESPONSE_REQUIRE_FLAG : 0);
+    set_Packet_Data_Clear(packet);
+}
+
+uint8_t set_Packet_Data(Packet* packet, DATA_TYPE type, const void* data, uint8_t data_count) {
+    if (is_Header_Only_Type(get_Packet_Type(*packet)))
+        return 1;
+    if (type > STRING) {
+        set_Header_Only(packet);
+        return 2;
+    }
+
+    unsigned int data_length = static_cast<unsigned int>(get_Data_Type_Size(type)) * data_count;
+    if (type == STRING && data_length == 0 && data != nullptr)
+        data_length = 1; // the NUL of an empty text
+    if (data_length == 0 || data_length > max_packet_data_length || data == nullptr) {
+        set_Header_Only(packet);
+        return 2;
+    }
+
+    deinit_Packet_Data(packet);
+    packet->data = new uint8_t[data_length];
+    packet->packet_length = static_cast<uint8_t>(data_length + packet_header_length);
+    packet->packet_control2 = (packet->packet_control2 & ~PACKET_DATA_TYPE_MASK & 0xFF) |
+                              ((type << 3) & PACKET_DATA_TYPE_MASK);
+    memcpy(packet->data, data, data_length);
+    return 0;
+}
+
+uint8_t set_Packet_String(Packet* packet, const char* str) {
+    // strnlen keeps an unterminated or over-long text from being walked
+    // past the longest data part; anything longer is refused below.
+    size_t length = strnlen(str, max_packet_data_length + 1);
+    if (length > max_packet_data_length) {
+        if (is_Header_Only_Type(get_Packet_Type(*packet)))
+            return 1;
+        set_Header_Only(packet);
+        return 2;
+    }
+    return set_Packet_Data(packet, STRING, str, static_cast<uint8_t>(length));
+}
+
+void set_Packet_Data_Clear(Packet* packet) {
+    set_Header_Only(packet);
+}
+
+uint8_t get_Packet_Header_Length(const Packet& packet) {
+    return packet.packet_length <= packet_header_length ? packet.packet_length
+                                                        : packet_header_length;
+}
+
+uint8_t get_Packet_Data_Length(const Packet& packet) {
+    return packet.packet_length > packet_header_length ? packet.packet_length - packet_header_length
+                                                       : 0;
+}
+
+uint8_t get_Packet_Data_Count(const Packet& packet) {
+    if (packet.packet_length <= packet_header_length)
+        return 0;
+    uint8_t size = get_Data_Type_Size(get_Packet_Data_Type(packet));
+    uint8_t data_length = get_Packet_Data_Length(packet);
+    if (size == 0 || data_length % size != 0)
+        return 0;
+    return data_length / size;
+}
+
+NODE_ID get_Packet_Node_ID(const Packet& packet) {
+    return static_cast<NODE_ID>(packet.packet_control1 & PACKET_NODE_ID_MASK);
+}
+
+bool get_Packet_Broadcast(const Packet& packet) {
+    return (packet.packet_control1 & PACKET_BROADCAST_FLAG) != 0;
+}
+
+ADDRESS get_Packet_Address(const Packet& packet) {
+    return packet.address;
+}
+
+uint8_t get_Packet_Subaddress(const Packet& packet) {
+    return packet.subaddress;
+}
+
+PACKET_TYPE get_Packet_Type(const Packet& packet) {
+    return static_cast<PACKET_TYPE>(packet.packet_control2 & PACKET_TYPE_MASK);
+}
+
+DATA_TYPE get_Packet_Data_Type(const Packet& packet) {
+    return static_cast<DATA_TYPE>((packet.packet_control2 & PACKET_DATA_TYPE_MASK) >> 3);
+}
+
+bool get_Packet_Response_Require_Flag(const Packet& packet) {
+    return (packet.packet_control2 & PACKET_RESPONSE_REQUIRE_FLAG) != 0;
+}
+
+uint8_t get_Data_Type_Size(DATA_TYPE type) {
+    static const uint8_t sizes[] = {1, 1, 2, 2, 4, 4, 8, 8, 4, 8, 1};
+    return type <= STRING ? sizes[type] : 0;
+}
+
+} // namespace BMC
