@@ -1,0 +1,132 @@
+#include "extra_command_handling.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string read_File(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// A directory with a fake systemctl in front of PATH that records its
+// arguments and answers is-active from a file.
+class Fake_Systemctl : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/fake_systemctl_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        const std::string script = dir + "/systemctl";
+        std::ofstream(script) << "#!/bin/sh\n"
+                                 "echo \"$*\" >> \""
+                              << dir
+                              << "/calls\"\n"
+                                 "if [ \"$1\" = is-active ]; then cat \""
+                              << dir << "/answer\" 2>/dev/null; fi\n";
+        chmod(script.c_str(), 0755);
+        old_path = getenv("PATH");
+        setenv("PATH", (dir + ":" + old_path).c_str(), 1);
+    }
+    void TearDown() override {
+        setenv("PATH", old_path.c_str(), 1);
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    void answer(const char* text) { std::ofstream(dir + "/answer") << text; }
+    std::string calls() const { return read_File(dir + "/calls"); }
+
+    std::string dir;
+    std::string old_path;
+};
+
+} // namespace
+
+TEST(SetCommand, KeepsTheLastLine) {
+    char result[128];
+    memset(result, 0, sizeof(result));
+    EXPECT_EQ(set_Command("printf 'first\\nsecond\\n'", result, sizeof(result)), 0);
+    EXPECT_STREQ(result, "second\n");
+
+    // A last line longer than the buffer leaves its final piece.
+    char small[8] = {};
+    EXPECT_EQ(set_Command("printf 'abcdefghijklmnopq\\n'", small, sizeof(small)), 0);
+    EXPECT_STREQ(small, "opq\n");
+
+    // Nothing printed: the buffer keeps what it held.
+    strcpy(result, "previous");
+    EXPECT_EQ(set_Command("true", result, sizeof(result)), 0);
+    EXPECT_STREQ(result, "previous");
+
+    // The exit status is not part of the result.
+    EXPECT_EQ(set_Command("echo failed; exit 3", result, sizeof(result)), 0);
+    EXPECT_STREQ(result, "failed\n");
+
+    // A one-byte buffer holds only the terminator, and the call still ends.
+    char one[1] = {'x'};
+    EXPECT_EQ(set_Command("echo something", one, sizeof(one)), 0);
+    EXPECT_EQ(one[0], '\0');
+}
+
+TEST(SetCommand, RunsWithoutReadingWhenNoBuffer) {
+    const std::string marker = testing::TempDir() + "set_command_marker";
+    remove(marker.c_str());
+    const std::string command = "echo out; touch '" + marker + "'";
+    EXPECT_EQ(set_Command(command.c_str(), nullptr, 128), 0);
+    EXPECT_EQ(access(marker.c_str(), F_OK), 0);
+    remove(marker.c_str());
+    char result[16] = "kept";
+    EXPECT_EQ(set_Command(command.c_str(), result, 0), 0);
+    EXPECT_STREQ(result, "kept");
+    EXPECT_EQ(access(marker.c_str(), F_OK), 0);
+    remove(marker.c_str());
+}
+
+TEST(SetCommand, TrimTakesOneLine) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {{"active\n", "active"}, {"\n", ""},         {"a\r\nb", "a"},
+                          {"x\ny\r", "x"},        {"plain", "plain"}, {"", ""}};
+    for (const Case& c : cases) {
+        char text[32];
+        strcpy(text, c.in);
+        trim_Command_Output(text);
+        EXPECT_STREQ(text, c.out) << c.in;
+    }
+}
+
+TEST_F(Fake_Systemctl, ServiceVerbs) {
+    EXPECT_EQ(set_Systemd_Service("networking.service", RESTART), 0);
+    EXPECT_EQ(set_Systemd_Service("ssh", START), 0);
+    EXPECT_EQ(set_Systemd_Service("ssh", STATUS), 0);
+    EXPECT_EQ(set_Systemd_Service("ssh", INVALID), -1);
+    EXPECT_EQ(set_Systemd_Service("ssh", static_cast<Systemd_Command>(40)), -1);
+    EXPECT_EQ(calls(), "restart networking.service\nstart ssh\nstatus ssh\n");
+}
+
+TEST_F(Fake_Systemctl, ServiceStatus) {
+    answer("active\n");
+    EXPECT_TRUE(get_Systemd_Service_Status("NetworkManager"));
+    answer("inactive\n");
+    EXPECT_FALSE(get_Systemd_Service_Status("NetworkManager"));
+    answer("activating\n");
+    EXPECT_FALSE(get_Systemd_Service_Status("NetworkManager"));
+    answer("");
+    EXPECT_FALSE(get_Systemd_Service_Status("NetworkManager"));
+    EXPECT_EQ(calls(), "is-active NetworkManager\nis-active NetworkManager\n"
+                       "is-active NetworkManager\nis-active NetworkManager\n");
+}
