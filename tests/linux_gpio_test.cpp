@@ -1,0 +1,36 @@
+// Without a GPIO chip on the build machine only the failure paths can be
+// run here; the line requests themselves are exercised on the bench.
+#include "linux_gpio.h"
+
+#include "log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+
+
+TEST(LinuxGPIO, MissingChipAndMissingLine) {
+    if (access("/dev/gpiochip0", F_OK) == 0)
+        GTEST_SKIP() << "this machine has a GPIO chip; the failure paths need none";
+    Log_Capture log;
+    Linux_GPIO line;
+    EXPECT_EQ(line.init(0, 0, "read feedback", Linux_GPIO::IN, Linux_GPIO::NONE, false), 1);
+    EXPECT_FALSE(line.get_Value());
+    EXPECT_FALSE(line.get_Value());
+    EXPECT_EQ(line.set_Value(true), 1);
+    EXPECT_EQ(line.init(-3, 0, "a label longer than thirty-one characters", Linux_GPIO::OUT,
+                        Linux_GPIO::NONE, true),
+              1);
+    line.deinit();
+
+    const std::string text = log.text();
+    EXPECT_NE(text.find("\033[31m[ERROR]\t[GPIO] init: gpiochip open error\033[0m\n"),
+              std::string::npos)
+        << text;
+    // Every failed read logs again.
+    size_t first = text.find("[GPIO] get_Value: Read Failed, ");
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find("[GPIO] get_Value: Read Failed, ", first + 1), std::string::npos);
+}
