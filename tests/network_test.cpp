@@ -1,0 +1,960 @@
+// Tests of Network: the IPv4 validator, manager detection, the three backends
+// on real files, the live state of a veth eth0, and hostile BMC values.
+//
+// The paths are the host's fixed ones, so every test that touches them runs
+// in a private mount and network namespace of this test process: tmpfs over
+// /etc/netplan, /etc/network/interfaces.d, /etc/NetworkManager/system-connections
+// and /run, stand-ins for systemctl, netplan and nmcli first on PATH, and a
+// veth pair whose end eth0 carries 192.0.2.10/25 with a default route via
+// 192.0.2.1. The real netplan, ifquery/ifup and nmcli --offline judge what
+// was written.
+#include "log.h"
+#include "network.h"
+
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const netplan_file = "/etc/netplan/01-netcfg.yaml";
+const char* const stanza_file = "/etc/network/interfaces.d/eth0";
+const char* const keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
+const char* const config_dirs[] = {"/etc/netplan", "/etc/network/interfaces.d",
+                                   "/etc/NetworkManager/system-connections", "/run"};
+
+std::string read_File(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_File(const std::string& path, const std::string& text, mode_t mode = 0600) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    chmod(path.c_str(), mode);
+}
+
+bool file_Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+mode_t file_Mode(const std::string& path) {
+    struct stat st = {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+// Runs a shell command line; exit status and the merged output.
+int run(const std::string& command, std::string* output = nullptr) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return -1;
+    std::string text;
+    char chunk[512];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+        text.append(chunk, got);
+    int status = pclose(pipe);
+    if (output != nullptr)
+        *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+size_t count_Of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        count++;
+    return count;
+}
+
+// ---- The private namespaces, set up once per test process ------------------
+
+std::string namespace_problem = "not set up";
+
+class Namespace_Environment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            namespace_problem = "needs root for mount and network namespaces";
+            return;
+        }
+        if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+            namespace_problem = std::string("unshare failed: ") + strerror(errno);
+            return;
+        }
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            namespace_problem = std::string("making / private failed: ") + strerror(errno);
+            return;
+        }
+        for (const char* dir : config_dirs) {
+            if (access(dir, F_OK) != 0) {
+                namespace_problem = std::string("missing directory ") + dir;
+                return;
+            }
+        }
+        std::string output;
+        if (run("ip link set lo up && ip link add eth0 type veth peer name eth0peer && "
+                "ip link set eth0 address 02:00:5e:10:00:01 && ip link set eth0peer up",
+                &output) != 0) {
+            namespace_problem = "veth set-up failed: " + output;
+            return;
+        }
+        namespace_problem.clear();
+    }
+};
+
+const ::testing::Environment* const namespace_environment =
+    ::testing::AddGlobalTestEnvironment(new Namespace_Environment);
+
+// Stand-ins for the programs that cannot run here. Each records its argument
+// vector as "[arg][arg]..." in commands.log; systemctl answers is-active from
+// the file nm_state, nmcli answers "-t -f FIELD con show ..." from nm_FIELD.
+const char* const fake_systemctl = R"(#!/bin/sh
+line=systemctl; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
+if [ "$1" = is-active ]; then cat "@DIR@/nm_state" 2>/dev/null; fi
+exit 0
+)";
+const char* const fake_netplan = R"(#!/bin/sh
+line=netplan; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
+exit 0
+)";
+const char* const fake_nmcli = R"(#!/bin/sh
+line=nmcli; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
+if [ "$1" = -t ] && [ "$2" = -f ]; then cat "@DIR@/nm_$3" 2>/dev/null; fi
+exit 0
+)";
+
+class Network_Host : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!namespace_problem.empty())
+            GTEST_SKIP() << "namespace tests skipped: " << namespace_problem;
+        char pattern[] = "/tmp/network_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        for (const char* path : config_dirs) {
+            ASSERT_EQ(mount("tmpfs", path, "tmpfs", 0, "mode=0755"), 0) << path;
+            mounted.push_back(path);
+        }
+        mkdir("/run/network", 0755);
+        ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
+        install_Fake("systemctl", fake_systemctl);
+        install_Fake("netplan", fake_netplan);
+        install_Fake("nmcli", fake_nmcli);
+        old_path = getenv("PATH");
+        setenv("PATH", (dir + "/bin:" + old_path).c_str(), 1);
+        set_Log_Output_File((dir + "/log").c_str(), "w");
+        reset_Live_Network();
+    }
+
+    void TearDown() override {
+        if (dir.empty())
+            return;
+        init_Log_Output();
+        if (!old_path.empty())
+            setenv("PATH", old_path.c_str(), 1);
+        for (auto it = mounted.rbegin(); it != mounted.rend(); ++it)
+            umount2(it->c_str(), MNT_DETACH);
+        run("rm -rf '" + dir + "'");
+    }
+
+    void install_Fake(const std::string& name, std::string text) {
+        for (size_t at; (at = text.find("@DIR@")) != std::string::npos;)
+            text.replace(at, 5, dir);
+        write_File(dir + "/bin/" + name, text, 0755);
+    }
+
+    static void reset_Live_Network() {
+        run("ip -4 addr flush dev eth0; ip link set eth0 up && "
+            "ip addr add 192.0.2.10/25 dev eth0 && ip route replace default via 192.0.2.1");
+    }
+
+    void set_Service(const char* answer) { write_File(dir + "/nm_state", answer); }
+    void set_Nmcli_Answer(const std::string& field, const std::string& text) {
+        write_File(dir + "/nm_" + field, text);
+    }
+    std::string log() const { return read_File(dir + "/log"); }
+    std::string commands() const { return read_File(dir + "/commands.log"); }
+    void clear_Commands() const { write_File(dir + "/commands.log", ""); }
+
+    // Runs the real netplan generator on `yaml` and returns its unit for eth0.
+    std::string netplan_Generate(const std::string& yaml) {
+        std::string root = dir + "/root";
+        run("rm -rf '" + root + "' && mkdir -p '" + root + "/etc/netplan'");
+        write_File(root + "/etc/netplan/01-netcfg.yaml", yaml);
+        std::string output;
+        EXPECT_EQ(run("/usr/sbin/netplan generate --root-dir '" + root + "'", &output), 0)
+            << output << yaml;
+        return read_File(root + "/run/systemd/network/10-netplan-eth0.network");
+    }
+
+    // Sends the BMC's sequence: mode, address, netmask, gateway, DNS1, DNS2.
+    static void send_Static(const char* address, const char* netmask, const char* gateway,
+                            const char* dns1, const char* dns2) {
+        const char mode = 1;
+        EXPECT_EQ(Network::set_Config(Network::MODE, &mode), 0);
+        EXPECT_EQ(Network::set_Config(Network::IP_ADDRESS, address), 0);
+        EXPECT_EQ(Network::set_Config(Network::SUBNETMASK, netmask), 0);
+        EXPECT_EQ(Network::set_Config(Network::GATEWAY, gateway), 0);
+        EXPECT_EQ(Network::set_Config(Network::DNS1, dns1), 0);
+        EXPECT_EQ(Network::set_Config(Network::DNS2, dns2), 0);
+    }
+
+    static void send_Dhcp(const char* dns1, const char* dns2) {
+        const char mode = 0;
+        EXPECT_EQ(Network::set_Config(Network::MODE, &mode), 0);
+        EXPECT_EQ(Network::set_Config(Network::DNS1, dns1), 0);
+        EXPECT_EQ(Network::set_Config(Network::DNS2, dns2), 0);
+    }
+
+    std::string dir;
+    std::string old_path;
+    std::vector<std::string> mounted;
+};
+
+const char* const default_netplan =
+    "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n      nameservers:\n"
+    "        addresses:\n          - 1.1.1.1\n          - 8.8.8.8\n";
+
+const char* const generated_keyfile =
+    "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
+    "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
+
+const char* const static_stanza = "auto eth0\n"
+                                  "iface eth0 inet static\n"
+                                  "    hwaddress ether 02:00:5e:10:00:01\n"
+                                  "    address 198.51.100.10\n"
+                                  "    netmask 255.255.255.0\n"
+                                  "    gateway 198.51.100.1\n";
+
+// ---- Validator ------------------------------------------------------------------
+
+TEST(Network_Validator, accepts_only_empty_or_dotted_quad) {
+    struct Case {
+        const char* text;
+        bool valid;
+    };
+    const std::string long_text(300, '1');
+    const Case cases[] = {
+        {"", true},
+        {"0.0.0.0", true},
+        {"192.0.2.10", true},
+        {"255.255.255.255", true},
+        {"10.0.0.5", true},
+        {"256.0.0.1", false},
+        {"1.2.3", false},
+        {"1.2.3.4.5", false},
+        {"1.2.3.", false},
+        {".1.2.3", false},
+        {"1..2.3", false},
+        {"01.2.3.4", false},
+        {"1.2.3.010", false},
+        {"1000.2.3.4", false},
+        {"+1.2.3.4", false},
+        {"-1.2.3.4", false},
+        {" 1.2.3.4", false},
+        {"1.2.3.4 ", false},
+        {"1.2.3.4\n", false},
+        {"1.2.3.4/24", false},
+        {"0x7f.0.0.1", false},
+        {"1.2.3.4;reboot", false},
+        {"1.2.3.4'", false},
+        {"[1.2.3.4]", false},
+        {"a.b.c.d", false},
+        {long_text.c_str(), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Network::is_Valid_IPv4_Text(c.text), c.valid) << '"' << c.text << '"';
+    EXPECT_FALSE(Network::is_Valid_IPv4_Text(nullptr));
+}
+
+// ---- Detection --------------------------------------------------------------
+
+TEST_F(Network_Host, netplan_file_wins_over_stanza_and_keyfile) {
+    write_File(netplan_file, default_netplan);
+    write_File(stanza_file, static_stanza, 0644);
+    write_File(keyfile, generated_keyfile);
+    Network::set_Interface_Name("eth0");
+    EXPECT_NE(log().find("Interface: eth0, Manager Type: netplan"), std::string::npos) << log();
+    EXPECT_EQ(Network::set_Config(Network::GATEWAY, "192.0.2.1"), 0);
+    EXPECT_EQ(read_File(stanza_file), static_stanza);
+    EXPECT_EQ(read_File(netplan_file), default_netplan);
+}
+
+TEST_F(Network_Host, stanza_gives_ifupdown_and_keyfile_gives_network_manager) {
+    write_File(stanza_file, static_stanza, 0644);
+    write_File(keyfile, generated_keyfile);
+    Network::set_Interface_Name("eth0");
+    EXPECT_NE(log().find("Manager Type: ifupdown"), std::string::npos) << log();
+
+    remove(stanza_file);
+    Network::set_Interface_Name("eth0");
+    EXPECT_NE(log().find("Manager Type: network manager"), std::string::npos) << log();
+    EXPECT_EQ(commands().find("systemctl"), std::string::npos) << "no service check expected";
+}
+
+TEST_F(Network_Host, running_network_manager_gets_a_keyfile_once) {
+    for (const char* answer : {"active\n", ""}) {
+        SCOPED_TRACE(std::string("service answer \"") + answer + "\"");
+        remove(keyfile);
+        set_Service(answer);
+        run("mkdir -p /run/NetworkManager/system-connections");
+        const std::string runtime = "/run/NetworkManager/system-connections/eth0.nmconnection";
+        write_File(runtime, "[connection]\n");
+        set_Nmcli_Answer("DEVICE,FILENAME", "lo:\neth0:" + runtime + "\n");
+        write_File(dir + "/log", "");
+        clear_Commands();
+
+        Network::set_Interface_Name("eth0");
+        EXPECT_EQ(read_File(keyfile), generated_keyfile);
+        EXPECT_EQ(file_Mode(keyfile), 0600u);
+        EXPECT_FALSE(file_Exists(runtime));
+        EXPECT_FALSE(file_Exists(netplan_file));
+        std::string text = log();
+        EXPECT_EQ(count_Of(text, std::string("Generated: ") + keyfile), 1u) << text;
+        EXPECT_EQ(count_Of(text, "Removed old Config"), 1u) << text;
+        EXPECT_EQ(count_Of(text, "Config Reloaded"), 1u) << text;
+        EXPECT_NE(text.find("Manager Type: network manager"), std::string::npos) << text;
+        EXPECT_EQ(count_Of(commands(), "nmcli[con][reload]"), 1u) << commands();
+
+        // Later detections find the keyfile and create nothing.
+        Network::set_Interface_Name("eth0");
+        EXPECT_EQ(count_Of(log(), "Generated:"), 1u);
+        EXPECT_EQ(count_Of(commands(), "systemctl[is-active][NetworkManager]"), 1u);
+    }
+}
+
+TEST_F(Network_Host, keyfile_generation_without_runtime_file_only_reloads) {
+    set_Service("active\n");
+    set_Nmcli_Answer("DEVICE,FILENAME", "eth0:/etc/NetworkManager/system-connections/x\n");
+    write_File("/run/keep", "x");
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(log().find("Removed old Config"), std::string::npos);
+    EXPECT_NE(log().find("Config Reloaded"), std::string::npos);
+    EXPECT_TRUE(file_Exists("/run/keep"));
+}
+
+TEST_F(Network_Host, inactive_network_manager_gets_default_netplan_file) {
+    set_Service("inactive\n");
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(read_File(netplan_file), default_netplan);
+    EXPECT_EQ(file_Mode(netplan_file), 0600u);
+    EXPECT_FALSE(file_Exists(keyfile));
+    EXPECT_EQ(count_Of(log(), "Generated: /etc/netplan/01-netcfg.yaml"), 1u) << log();
+    EXPECT_NE(log().find("Manager Type: netplan"), std::string::npos);
+
+    std::string unit = netplan_Generate(read_File(netplan_file));
+    EXPECT_NE(unit.find("DHCP=ipv4"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("DNS=1.1.1.1\nDNS=8.8.8.8\n"), std::string::npos) << unit;
+
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(count_Of(log(), "Generated:"), 1u);
+}
+
+// ---- Netplan backend ----------------------------------------------------------
+
+TEST_F(Network_Host, netplan_static_then_dhcp_sequence) {
+    set_Service("inactive\n");
+    Network::set_Interface_Name("eth0");
+    clear_Commands();
+
+    send_Static("192.0.2.10", "255.255.255.0", "192.0.2.1", "192.0.2.53", "");
+    EXPECT_EQ(read_File(netplan_file), default_netplan) << "values wait for the apply";
+    EXPECT_TRUE(Network::set_Config_Apply());
+    const std::string static_doc = "network:\n"
+                                   "  ethernets:\n"
+                                   "    eth0:\n"
+                                   "      dhcp4: false\n"
+                                   "      addresses:\n"
+                                   "        - 192.0.2.10/24\n"
+                                   "      routes:\n"
+                                   "        - to: default\n"
+                                   "          via: 192.0.2.1\n"
+                                   "      nameservers:\n"
+                                   "        addresses:\n"
+                                   "          - 192.0.2.53\n";
+    EXPECT_EQ(read_File(netplan_file), static_doc);
+    EXPECT_EQ(commands(), "netplan[apply]\n");
+    std::string unit = netplan_Generate(read_File(netplan_file));
+    EXPECT_NE(unit.find("Address=192.0.2.10/24"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("Gateway=192.0.2.1"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("DNS=192.0.2.53"), std::string::npos) << unit;
+    EXPECT_EQ(unit.find("DHCP"), std::string::npos) << unit;
+
+    // Read back through the public reads: gateway comes from the live state.
+    Network::update_Default_IP_Info();
+    char buffer[128] = {};
+    EXPECT_EQ(Network::get_Config(Network::IP_ADDRESS, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "192.0.2.10");
+    EXPECT_EQ(Network::get_Config(Network::SUBNETMASK, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "255.255.255.0");
+    EXPECT_EQ(Network::get_Config(Network::GATEWAY, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "192.0.2.1");
+
+    send_Dhcp("192.0.2.53", "0.0.0.0");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    const std::string dhcp_doc = "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n"
+                                 "      nameservers:\n        addresses:\n"
+                                 "          - 192.0.2.53\n";
+    EXPECT_EQ(read_File(netplan_file), dhcp_doc);
+    unit = netplan_Generate(read_File(netplan_file));
+    EXPECT_NE(unit.find("DHCP=ipv4"), std::string::npos) << unit;
+}
+
+TEST_F(Network_Host, netplan_update_keeps_what_it_does_not_own) {
+    write_File(netplan_file,
+               "network:\n"
+               "  version: 2\n"
+               "  renderer: networkd\n"
+               "  ethernets:\n"
+               "    eth0:\n"
+               "      mtu: 1400\n"
+               "      addresses:\n"
+               "        - fd00::5/64\n"
+               "        - 192.0.2.99/24\n"
+               "      gateway4: 192.0.2.254\n"
+               "      routes:\n"
+               "        - to: 198.51.100.0/24\n"
+               "          via: 192.0.2.254\n"
+               "        - to: default\n"
+               "          via: 192.0.2.254\n"
+               "      dhcp4: true\n"
+               "    eth1:\n"
+               "      dhcp4: true\n",
+               0644);
+    Network::set_Interface_Name("eth0");
+    send_Static("192.0.2.10", "255.255.255.0", "192.0.2.1", "", "192.0.2.54");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    const std::string expected = "network:\n"
+                                 "  version: 2\n"
+                                 "  renderer: networkd\n"
+                                 "  ethernets:\n"
+                                 "    eth0:\n"
+                                 "      mtu: 1400\n"
+                                 "      addresses:\n"
+                                 "        - fd00::5/64\n"
+                                 "        - 192.0.2.10/24\n"
+                                 "      routes:\n"
+                                 "        - to: 198.51.100.0/24\n"
+                                 "          via: 192.0.2.254\n"
+                                 "        - to: default\n"
+                                 "          via: 192.0.2.1\n"
+                                 "      dhcp4: false\n"
+                                 "      nameservers:\n"
+                                 "        addresses:\n"
+                                 "          - 192.0.2.54\n"
+                                 "    eth1:\n"
+                                 "      dhcp4: true\n";
+    EXPECT_EQ(read_File(netplan_file), expected);
+    EXPECT_EQ(file_Mode(netplan_file), 0644u) << "an existing file keeps its mode";
+    std::string unit = netplan_Generate(read_File(netplan_file));
+    EXPECT_NE(unit.find("Address=fd00::5/64"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("Address=192.0.2.10/24"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("Destination=198.51.100.0/24"), std::string::npos) << unit;
+
+    // DHCP keeps the IPv6 address in place and drops the default route only;
+    // "0.0.0.0" and the empty text mean no name server at all.
+    send_Dhcp("0.0.0.0", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    std::string doc = read_File(netplan_file);
+    EXPECT_NE(doc.find("      mtu: 1400\n      addresses:\n        - fd00::5/64\n      routes:\n"
+                       "        - to: 198.51.100.0/24\n          via: 192.0.2.254\n"
+                       "      dhcp4: true\n    eth1:"),
+              std::string::npos)
+        << doc;
+    EXPECT_EQ(doc.find("nameservers"), std::string::npos) << doc;
+    netplan_Generate(doc);
+}
+
+TEST_F(Network_Host, netplan_apply_on_empty_file_and_missing_interface) {
+    write_File(netplan_file, "");
+    Network::set_Interface_Name("eth0");
+    send_Static("192.0.2.10", "255.255.255.128", "", "192.0.2.53", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    // No gateway given: no default route with an empty "via".
+    EXPECT_EQ(read_File(netplan_file), "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n"
+                                       "      addresses:\n        - 192.0.2.10/25\n"
+                                       "      nameservers:\n        addresses:\n"
+                                       "          - 192.0.2.53\n");
+    EXPECT_EQ(file_Mode(netplan_file), 0600u);
+    netplan_Generate(read_File(netplan_file));
+
+    write_File(netplan_file, "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n");
+    send_Dhcp("", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(read_File(netplan_file), "network:\n  ethernets:\n    eth1:\n      dhcp4: true\n"
+                                       "    eth0:\n      dhcp4: true\n");
+}
+
+TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
+    struct Case {
+        const char* document;
+        bool load_error;
+    };
+    const Case cases[] = {
+        {"network: [\n", true},
+        {"network: 5\n", true},
+        {"network:\n  ethernets:\n    eth0: 5\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      addresses: {a: b}\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      addresses: [[1, 2]]\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      routes: {to: default}\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      routes: [default]\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      routes: [{via: 192.0.2.1}]\n", false},
+        {"network:\n  ethernets:\n    eth0:\n      routes: [{to: {a: b}}]\n", false},
+    };
+    write_File(netplan_file, default_netplan);
+    Network::set_Interface_Name("eth0");
+    send_Static("192.0.2.10", "255.255.255.0", "192.0.2.1", "192.0.2.53", "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.document);
+        write_File(netplan_file, c.document);
+        write_File(dir + "/log", "");
+        clear_Commands();
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(Network::set_Config_Apply());
+        std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(read_File(netplan_file), c.document);
+        EXPECT_EQ(commands(), "netplan[apply]\n");
+        if (c.load_error)
+            EXPECT_EQ(printed, "Config File Load Error\n");
+        else
+            EXPECT_EQ(count_Of(log(), "[ERROR]"), 1u) << log();
+    }
+}
+
+TEST_F(Network_Host, netplan_reads) {
+    // Live state 192.0.2.10/25 via 192.0.2.1 is the fallback.
+    write_File(netplan_file, default_netplan);
+    Network::set_Interface_Name("eth0");
+    Network::update_Default_IP_Info();
+
+    const std::string head = "network:\n  ethernets:\n    eth0:\n";
+    struct Case {
+        std::string body;
+        Network::CONFIG_TYPE type;
+        uint8_t result;
+        const char* text; // nullptr: buffer untouched
+    };
+    const Case cases[] = {
+        {"      addresses: [fe80::1/64, 10.0.0.5/20]\n", Network::IP_ADDRESS, 0, "10.0.0.5"},
+        {"      addresses: [fe80::1/64, 10.0.0.5/20]\n", Network::SUBNETMASK, 0, "255.255.240.0"},
+        {"      addresses: [10.0.0.5/32]\n", Network::SUBNETMASK, 0, "255.255.255.255"},
+        {"      addresses: [10.0.0.5/0]\n", Network::SUBNETMASK, 0, "0.0.0.0"},
+        {"      addresses: [10.0.0.5]\n", Network::IP_ADDRESS, 0, "10.0.0.5"},
+        {"      addresses: [10.0.0.5]\n", Network::SUBNETMASK, 0, "255.255.255.128"},
+        {"      addresses: [10.0.0.5/33]\n", Network::SUBNETMASK, 0, "255.255.255.128"},
+        {"      addresses: [10.0.0.5/x]\n", Network::SUBNETMASK, 0, "255.255.255.128"},
+        {"      addresses: [10.0.0.5/99999999999999999999]\n", Network::SUBNETMASK, 0,
+         "255.255.255.128"},
+        {"      addresses: [fd00::5/64]\n", Network::IP_ADDRESS, 0, "192.0.2.10"},
+        {"      addresses: [{10.0.0.6/24: {label: a}}]\n", Network::IP_ADDRESS, 0, "10.0.0.6"},
+        {"      gateway4: 10.0.0.1\n", Network::GATEWAY, 0, "10.0.0.1"},
+        {"      dhcp4: true\n", Network::GATEWAY, 0, "192.0.2.1"},
+        {"      nameservers: {addresses: [192.0.2.53]}\n", Network::DNS1, 0, "192.0.2.53"},
+        {"      nameservers: {addresses: [192.0.2.53]}\n", Network::DNS2, 0, nullptr},
+        {"      nameservers: {addresses: [192.0.2.53, 192.0.2.54]}\n", Network::DNS2, 0,
+         "192.0.2.54"},
+        {"      dhcp4: true\n", Network::DNS1, 0, nullptr},
+        {"      dhcp4: maybe\n", Network::MODE, 1, nullptr},
+        {"      dhcp4: true\n", static_cast<Network::CONFIG_TYPE>(6), 1, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body + " type " + std::to_string(c.type));
+        write_File(netplan_file, head + c.body);
+        char buffer[128];
+        memset(buffer, 'X', sizeof(buffer));
+        EXPECT_EQ(Network::get_Config(c.type, buffer, sizeof(buffer)), c.result);
+        if (c.text == nullptr)
+            EXPECT_EQ(buffer[0], 'X');
+        else
+            EXPECT_STREQ(buffer, c.text);
+    }
+
+    struct Mode_Case {
+        const char* body;
+        char mode;
+    };
+    for (const Mode_Case& c :
+         {Mode_Case{"      dhcp4: true\n", 0}, Mode_Case{"      dhcp4: false\n", 1},
+          Mode_Case{"      mtu: 1400\n", 1}}) {
+        write_File(netplan_file, head + c.body);
+        char buffer[4] = {'X', 'X', 'X', 'X'};
+        EXPECT_EQ(Network::get_Config(Network::MODE, buffer, sizeof(buffer)), 0);
+        EXPECT_EQ(buffer[0], c.mode) << c.body;
+    }
+
+    // A short buffer gets a cut, terminated text.
+    write_File(netplan_file, head + "      gateway4: 192.0.2.254\n");
+    char small[6];
+    EXPECT_EQ(Network::get_Config(Network::GATEWAY, small, sizeof(small)), 0);
+    EXPECT_STREQ(small, "192.0");
+
+    write_File(dir + "/log", "");
+    for (const char* doc : {"network: [\n", "network:\n  ethernets:\n    eth1: {dhcp4: true}\n"}) {
+        write_File(netplan_file, doc);
+        char buffer[8] = "X";
+        EXPECT_EQ(Network::get_Config(Network::IP_ADDRESS, buffer, sizeof(buffer)), 1);
+        EXPECT_STREQ(buffer, "X");
+    }
+    EXPECT_NE(log().find("Config File Load Error"), std::string::npos) << log();
+    EXPECT_NE(log().find("target inferface is not defined"), std::string::npos) << log();
+}
+
+// ---- ifupdown backend ---------------------------------------------------------
+
+TEST_F(Network_Host, ifupdown_static_then_dhcp_sequence) {
+    const std::string initial = "auto eth0\n"
+                                "iface eth0 inet dhcp\n"
+                                "    hwaddress ether 02:00:5e:10:00:01\n"
+                                "    #address 198.51.100.99\n"
+                                "    #netmask 255.255.0.0\n";
+    write_File(stanza_file, initial, 0644);
+    Network::set_Interface_Name("eth0");
+    clear_Commands();
+
+    send_Static("198.51.100.10", "255.255.255.0", "198.51.100.1", "192.0.2.53", "192.0.2.54");
+    const std::string static_text = "auto eth0\n"
+                                    "iface eth0 inet static\n"
+                                    "    hwaddress ether 02:00:5e:10:00:01\n"
+                                    "    address 198.51.100.10\n"
+                                    "    netmask 255.255.255.0\n"
+                                    "\n"
+                                    "gateway 198.51.100.1";
+    EXPECT_EQ(read_File(stanza_file), static_text);
+    EXPECT_EQ(file_Mode(stanza_file), 0644u);
+
+    std::string output;
+    EXPECT_EQ(run(std::string("ifquery -i ") + stanza_file + " eth0", &output), 0) << output;
+    EXPECT_NE(output.find("address: 198.51.100.10\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("netmask: 255.255.255.0\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("gateway: 198.51.100.1\n"), std::string::npos) << output;
+
+    // The real ifup applies the stanza to the veth eth0.
+    run("ip -4 addr flush dev eth0");
+    EXPECT_EQ(run(std::string("ifup -i ") + stanza_file + " eth0", &output), 0) << output;
+    run("ip -4 addr show dev eth0", &output);
+    EXPECT_NE(output.find("inet 198.51.100.10/24"), std::string::npos) << output;
+    run("ip route show default", &output);
+    EXPECT_NE(output.find("default via 198.51.100.1 dev eth0"), std::string::npos) << output;
+    run(std::string("ifdown -i ") + stanza_file + " eth0");
+
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(commands(), "systemctl[restart][networking.service]\n");
+    EXPECT_EQ(read_File(stanza_file), static_text);
+
+    char buffer[128] = {};
+    EXPECT_EQ(Network::get_Config(Network::IP_ADDRESS, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "198.51.100.10");
+
+    send_Dhcp("", "");
+    const std::string dhcp_text = "auto eth0\n"
+                                  "iface eth0 inet dhcp\n"
+                                  "    hwaddress ether 02:00:5e:10:00:01\n"
+                                  "    #address 198.51.100.10\n"
+                                  "    #netmask 255.255.255.0\n"
+                                  "\n"
+                                  "#gateway 198.51.100.1";
+    EXPECT_EQ(read_File(stanza_file), dhcp_text);
+    EXPECT_EQ(run(std::string("ifquery -i ") + stanza_file + " eth0", &output), 0) << output;
+    EXPECT_EQ(output.find("address: 198.51.100.10"), std::string::npos) << output;
+    buffer[0] = 'X';
+    EXPECT_EQ(Network::get_Config(Network::MODE, buffer, sizeof(buffer)), 0);
+    EXPECT_EQ(buffer[0], 0);
+}
+
+TEST_F(Network_Host, ifupdown_edits_in_place) {
+    write_File(stanza_file, static_stanza, 0644);
+    Network::set_Interface_Name("eth0");
+
+    EXPECT_EQ(Network::set_Config(Network::DNS1, "192.0.2.53"), 0);
+    EXPECT_EQ(Network::set_Config(Network::DNS2, "192.0.2.54"), 0);
+    EXPECT_EQ(read_File(stanza_file), static_stanza);
+
+    // An empty text is a setting not made: the line is commented out, never
+    // left as an option without value (which makes ifupdown reject the file).
+    EXPECT_EQ(Network::set_Config(Network::GATEWAY, ""), 0);
+    std::string text = read_File(stanza_file);
+    EXPECT_NE(text.find("    #gateway 198.51.100.1\n"), std::string::npos) << text;
+    std::string output;
+    EXPECT_EQ(run(std::string("ifquery -i ") + stanza_file + " eth0", &output), 0) << output;
+    EXPECT_EQ(Network::set_Config(Network::GATEWAY, "198.51.100.254"), 0);
+    EXPECT_EQ(read_File(stanza_file).find("    gateway 198.51.100.254\n"),
+              text.find("    #gateway"));
+
+    const Network::CONFIG_TYPE apply_type = static_cast<Network::CONFIG_TYPE>(6);
+    EXPECT_EQ(Network::set_Config(apply_type, "192.0.2.1"), 1);
+
+    // Reads: the address line after hwaddress, a manual method reads static,
+    // an inet6 line is not the method line.
+    write_File(stanza_file, "auto eth0\niface eth0 inet6 auto\niface eth0 inet manual\n"
+                            "    hwaddress ether 02:00:5e:10:00:01\n    address 198.51.100.10\n");
+    char buffer[128] = {};
+    EXPECT_EQ(Network::get_Config(Network::MODE, buffer, sizeof(buffer)), 0);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(Network::get_Config(Network::IP_ADDRESS, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "198.51.100.10");
+    EXPECT_EQ(Network::get_Config(Network::GATEWAY, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "");
+    strcpy(buffer, "X");
+    EXPECT_EQ(Network::get_Config(Network::DNS1, buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "X");
+}
+
+// ---- NetworkManager backend -----------------------------------------------------
+
+TEST_F(Network_Host, network_manager_static_then_dhcp_sequence) {
+    set_Service("active\n");
+    Network::set_Interface_Name("eth0");
+    ASSERT_EQ(read_File(keyfile), generated_keyfile);
+    clear_Commands();
+
+    send_Static("192.0.2.10", "255.255.255.0", "192.0.2.1", "192.0.2.53", "");
+    EXPECT_EQ(commands(), "") << "values wait for the apply";
+    EXPECT_TRUE(Network::set_Config_Apply());
+    const std::string modify = "nmcli[con][mod][eth0][ipv4.method][manual][ipv4.addresses]"
+                               "[192.0.2.10/24][ipv4.gateway][192.0.2.1][ipv4.dns][192.0.2.53,]";
+    EXPECT_EQ(commands(), modify + "\nnmcli[device][reapply][eth0]\n");
+    EXPECT_EQ(read_File(keyfile), generated_keyfile);
+
+    // The real nmcli takes the same arguments on the generated keyfile (with
+    // the id line that offline mode needs) and holds the expected settings.
+    std::string keyfile_with_id = generated_keyfile;
+    keyfile_with_id.insert(strlen("[connection]\n"), "id=eth0\n");
+    write_File(dir + "/keyfile", keyfile_with_id);
+    std::string output;
+    EXPECT_EQ(run("/usr/bin/nmcli --offline connection modify ipv4.method manual ipv4.addresses "
+                  "192.0.2.10/24 ipv4.gateway 192.0.2.1 ipv4.dns 192.0.2.53, < " +
+                      dir + "/keyfile",
+                  &output),
+              0)
+        << output;
+    EXPECT_NE(output.find("address1=192.0.2.10/24,192.0.2.1\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("dns=192.0.2.53;\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("method=manual\n"), std::string::npos) << output;
+
+    clear_Commands();
+    send_Dhcp("", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(commands(), "nmcli[con][mod][eth0][ipv4.method][auto]\n"
+                          "nmcli[device][reapply][eth0]\n");
+    EXPECT_EQ(
+        run("/usr/bin/nmcli --offline connection modify ipv4.method auto < " + dir + "/keyfile",
+            &output),
+        0)
+        << output;
+}
+
+TEST_F(Network_Host, network_manager_reads_and_start_up_load) {
+    write_File(keyfile, generated_keyfile);
+    Network::update_Default_IP_Info(); // fallback: 192.0.2.10/25 via 192.0.2.1
+
+    struct Case {
+        Network::CONFIG_TYPE type;
+        const char* field;
+        const char* captured;
+        const char* text; // nullptr: untouched; for MODE "0" or "1"
+    };
+    const Case cases[] = {
+        {Network::MODE, "ipv4.method", "ipv4.method:auto\n", "0"},
+        {Network::MODE, "ipv4.method", "ipv4.method:manual\n", "1"},
+        {Network::MODE, "ipv4.method", "", "1"},
+        {Network::IP_ADDRESS, "ipv4.addresses", "ipv4.addresses:10.0.0.5/24\n", "10.0.0.5"},
+        {Network::IP_ADDRESS, "ipv4.addresses", "ipv4.addresses:\n", "192.0.2.10"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/24\n", "255.255.255.0"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/20, 10.0.0.6/24\n",
+         "255.255.240.0"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/32\n", "255.255.255.255"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/0\n", "0.0.0.0"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/33\n", "255.255.255.128"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/\n", "255.255.255.128"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:10.0.0.5/x\n", "255.255.255.128"},
+        {Network::SUBNETMASK, "ipv4.addresses", "ipv4.addresses:\n", "255.255.255.128"},
+        {Network::GATEWAY, "ipv4.gateway", "ipv4.gateway:10.0.0.1\n", "10.0.0.1"},
+        {Network::GATEWAY, "ipv4.gateway", "ipv4.gateway:\n", "192.0.2.1"},
+        {Network::GATEWAY, "ipv4.gateway", "", ""},
+        {Network::DNS1, "ipv4.dns", "ipv4.dns:8.8.8.8\n", "8.8.8.8"},
+        {Network::DNS2, "ipv4.dns", "ipv4.dns:8.8.8.8\n", nullptr},
+        {Network::DNS1, "ipv4.dns", "ipv4.dns:8.8.8.8,8.8.4.4\n", "8.8.8.8"},
+        {Network::DNS2, "ipv4.dns", "ipv4.dns:8.8.8.8,8.8.4.4\n", "8.8.4.4"},
+        {Network::DNS1, "ipv4.dns", "ipv4.dns:\n", nullptr},
+        {Network::DNS1, "ipv4.dns", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.field) + " \"" + c.captured + "\"");
+        set_Nmcli_Answer(c.field, c.captured);
+        clear_Commands();
+        char buffer[128];
+        memset(buffer, 'X', sizeof(buffer));
+        EXPECT_EQ(Network::get_Config(c.type, buffer, sizeof(buffer)), 0);
+        EXPECT_EQ(commands(), std::string("nmcli[-t][-f][") + c.field + "][con][show][eth0]\n");
+        if (c.type == Network::MODE)
+            EXPECT_EQ(buffer[0], c.text[0] - '0');
+        else if (c.text == nullptr)
+            EXPECT_EQ(buffer[0], 'X');
+        else
+            EXPECT_STREQ(buffer, c.text);
+    }
+    char buffer[8] = "X";
+    clear_Commands();
+    EXPECT_EQ(Network::get_Config(static_cast<Network::CONFIG_TYPE>(6), buffer, sizeof(buffer)), 1);
+    EXPECT_STREQ(buffer, "X");
+    EXPECT_EQ(commands(), "");
+
+    // Start-up loads every setting; an apply without changes sends them back.
+    set_Nmcli_Answer("ipv4.method", "ipv4.method:manual\n");
+    set_Nmcli_Answer("ipv4.addresses", "ipv4.addresses:198.51.100.7/20\n");
+    set_Nmcli_Answer("ipv4.gateway", "ipv4.gateway:198.51.100.1\n");
+    set_Nmcli_Answer("ipv4.dns", "ipv4.dns:192.0.2.53,192.0.2.54\n");
+    Network::set_Interface_Name("eth0");
+    clear_Commands();
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(commands(), "nmcli[con][mod][eth0][ipv4.method][manual][ipv4.addresses]"
+                          "[198.51.100.7/20][ipv4.gateway][198.51.100.1][ipv4.dns]"
+                          "[192.0.2.53,192.0.2.54]\nnmcli[device][reapply][eth0]\n");
+}
+
+// ---- Live state -------------------------------------------------------------------
+
+TEST_F(Network_Host, live_state_from_route_table_and_socket_requests) {
+    Network::update_Default_IP_Info();
+    Network::get_Default_IP_Info_Update_Flag();
+    Network::Config info = Network::get_Default_IP_Info();
+    EXPECT_EQ(info.ip4_address, "192.0.2.10");
+    EXPECT_EQ(info.ip4_subnetmask, "255.255.255.128");
+    EXPECT_EQ(info.ip4_gateway, "192.0.2.1");
+
+    // The subnet route's gateway column is 00000000: it counts as a match.
+    run("ip route del default");
+    write_File(dir + "/log", "");
+    Network::update_Default_IP_Info();
+    EXPECT_TRUE(Network::get_Default_IP_Info_Update_Flag());
+    EXPECT_FALSE(Network::get_Default_IP_Info_Update_Flag());
+    EXPECT_EQ(Network::get_Default_IP_Info().ip4_gateway, "0.0.0.0");
+    EXPECT_EQ(Network::get_Default_IP_Info().ip4_address, "192.0.2.10");
+    Network::update_Default_IP_Info();
+    EXPECT_FALSE(Network::get_Default_IP_Info_Update_Flag());
+    EXPECT_EQ(count_Of(log(), "IP: 192.0.2.10, Subnetmask: 255.255.255.128, Gateway: 0.0.0.0"), 1u)
+        << log();
+
+    // No route at all: the starting texts.
+    run("ip link set eth0 down");
+    Network::update_Default_IP_Info();
+    EXPECT_TRUE(Network::get_Default_IP_Info_Update_Flag());
+    info = Network::get_Default_IP_Info();
+    EXPECT_EQ(info.ip4_address, "0.0.0.0");
+    EXPECT_EQ(info.ip4_subnetmask, "255.255.255.255");
+    EXPECT_EQ(info.ip4_gateway, "0.0.0.0");
+
+    reset_Live_Network();
+    Network::update_Default_IP_Info();
+    EXPECT_TRUE(Network::get_Default_IP_Info_Update_Flag());
+    EXPECT_EQ(Network::get_Default_IP_Info().ip4_gateway, "192.0.2.1");
+
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(Network::get_Interface_MAC_Address(), "02:00:5E:10:00:01");
+    EXPECT_STREQ(Network::get_Interface_Name(), "eth0");
+}
+
+// ---- Hostile values -----------------------------------------------------------------
+
+std::map<std::string, std::string> snapshot_Config_Files() {
+    std::map<std::string, std::string> files;
+    for (const char* path : {netplan_file, stanza_file, keyfile})
+        files[path] = file_Exists(path) ? read_File(path) : "<absent>";
+    return files;
+}
+
+TEST_F(Network_Host, hostile_values_are_refused_on_every_manager) {
+    const std::string long_text(300, 'A');
+    const std::string long_quads = []() {
+        std::string text;
+        while (text.size() < 300)
+            text += "192.0.2.1.";
+        return text;
+    }();
+    const char* const hostile[] = {
+        "192.0.2.10; reboot",
+        "$(touch /tmp/pwned)",
+        "`id`",
+        "192.0.2.10' ; touch /tmp/pwned ; '",
+        "\"192.0.2.10\"",
+        "192.0.2.10\n    up reboot",
+        "192.0.2.10\r",
+        "{to: default, via: 1.2.3.4}",
+        "[192.0.2.10]",
+        "192.0.2.10 # comment",
+        "192.0.2.10/24",
+        "192.0.2.10|id",
+        "192.0.2.10&&id",
+        "*",
+        "~",
+        " 192.0.2.10",
+        "192.0.2.010",
+        long_text.c_str(),
+        long_quads.c_str(),
+    };
+    enum Manager { NETPLAN_HOST, IFUPDOWN_HOST, NM_HOST };
+    for (Manager manager : {NETPLAN_HOST, IFUPDOWN_HOST, NM_HOST}) {
+        SCOPED_TRACE("manager " + std::to_string(manager));
+        remove(netplan_file);
+        remove(stanza_file);
+        remove(keyfile);
+        if (manager == NETPLAN_HOST)
+            write_File(netplan_file, default_netplan);
+        else if (manager == IFUPDOWN_HOST)
+            write_File(stanza_file, static_stanza, 0644);
+        else
+            write_File(keyfile, generated_keyfile);
+        Network::set_Interface_Name("eth0");
+        send_Static("192.0.2.10", "255.255.255.0", "192.0.2.1", "192.0.2.53", "192.0.2.54");
+
+        const auto before = snapshot_Config_Files();
+        write_File(dir + "/log", "");
+        clear_Commands();
+        size_t refused = 0;
+        for (const char* value : hostile) {
+            for (int type = Network::IP_ADDRESS; type <= Network::DNS2; type++) {
+                EXPECT_EQ(Network::set_Config(static_cast<Network::CONFIG_TYPE>(type), value), 1)
+                    << '"' << value << '"';
+                refused++;
+            }
+        }
+        EXPECT_EQ(Network::set_Config(Network::GATEWAY, nullptr), 1);
+        EXPECT_EQ(snapshot_Config_Files(), before);
+        EXPECT_EQ(commands(), "");
+        EXPECT_EQ(count_Of(log(), "[ERROR]"), refused);
+        EXPECT_EQ(log().find('\r'), std::string::npos);
+        EXPECT_EQ(count_Of(log(), "\n"), refused) << "one line per refusal";
+
+        // The apply carries the earlier valid values only.
+        EXPECT_TRUE(Network::set_Config_Apply());
+        const std::string written = read_File(netplan_file) + read_File(stanza_file) + commands();
+        EXPECT_EQ(written.find("reboot"), std::string::npos) << written;
+        EXPECT_EQ(written.find("pwned"), std::string::npos) << written;
+        if (manager == NETPLAN_HOST) {
+            EXPECT_NE(written.find("        - 192.0.2.10/24\n"), std::string::npos) << written;
+            netplan_Generate(read_File(netplan_file));
+        } else if (manager == NM_HOST) {
+            EXPECT_NE(written.find("[192.0.2.10/24][ipv4.gateway][192.0.2.1][ipv4.dns]"
+                                   "[192.0.2.53,192.0.2.54]"),
+                      std::string::npos)
+                << written;
+        }
+    }
+    EXPECT_FALSE(file_Exists("/tmp/pwned"));
+}
+
+} // namespace
