@@ -1,0 +1,300 @@
+// System_Info: the hostname check, the hostname setter with a recording
+// hostnamectl, the disk list from a scripted lsblk, the memory size from
+// crafted /proc/meminfo contents (in a private mount namespace) and the
+// string getters.
+#include "system_info.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "log.h"
+
+namespace {
+
+std::string read_File(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void write_File(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::trunc);
+    file << content;
+}
+
+// A temporary directory with a bin/ in front of PATH, where fake host
+// commands record each call as one line: "argc=N [arg1] [arg2] ...".
+class System_Info_Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/system_info_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        bin = dir + "/bin";
+        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+        old_path = getenv("PATH");
+        setenv("PATH", (bin + ":" + old_path).c_str(), 1);
+    }
+    void TearDown() override {
+        setenv("PATH", old_path.c_str(), 1);
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+
+    // `output` is printed by the fake on each call.
+    void add_Fake_Command(const std::string& name, const std::string& output) {
+        std::string path = bin + "/" + name;
+        write_File(path, "#!/bin/sh\n"
+                         "{ printf 'argc=%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
+                         "done; echo; } >> '" +
+                             calls_Path(name) + "'\nprintf '%b' '" + output + "'\n");
+        chmod(path.c_str(), 0755);
+    }
+    std::string calls_Path(const std::string& name) const { return dir + "/" + name + ".calls"; }
+    std::string get_Calls(const std::string& name) const { return read_File(calls_Path(name)); }
+
+    std::string dir;
+    std::string bin;
+    std::string old_path;
+};
+
+void expect_Hostname_One(const char* name, bool expected) {
+    EXPECT_EQ(System_Info::is_Valid_Hostname(name), expected)
+        << "name: \"" << (name ? name : "(null)") << "\"";
+}
+
+TEST(System_Info_Hostname, ValidatorTable) {
+    const std::string label63(63, 'a');
+    const std::string label64(64, 'a');
+    const std::string total64 = std::string(31, 'b') + "." + std::string(32, 'c');
+    const std::string total65 = std::string(32, 'b') + "." + std::string(32, 'c');
+    struct Case {
+        std::string name;
+        bool valid;
+    } cases[] = {
+        {"a", true},
+        {"pec-node-7", true},
+        {"PEC7.rack-2.example", true},
+        {"123", true},
+        {"xn--bcher-kva", true},
+        {label63, true},
+        {total64, true},
+        {label64, false},
+        {total65, false},
+        {"", false},
+        {".", false},
+        {"a.", false},
+        {".a", false},
+        {"a..b", false},
+        {"-a", false},
+        {"a-", false},
+        {"a.-b", false},
+        {"a-.b", false},
+        {"a_b", false},
+        {"a b", false},
+        {"a\tb", false},
+        {"a\nb", false},
+        {"a/b", false},
+        {"a;reboot", false},
+        {"$(id)", false},
+        {"`id`", false},
+        {"x'y", false},
+        {"a\"b", false},
+        {"b\xc3\xbc"
+         "cher",
+         false},
+        {"\x1b[31m", false},
+    };
+    for (const Case& c : cases)
+        expect_Hostname_One(c.name.c_str(), c.valid);
+    expect_Hostname_One(nullptr, false);
+}
+
+TEST_F(System_Info_Test, SetHostnameRunsHostnamectlOnlyForValidNames) {
+    add_Fake_Command("hostnamectl", "");
+    System_Info::set_Hostname("pec-node-7");
+    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-node-7]\n");
+
+    const std::string marker = dir + "/hostile";
+    const std::vector<std::string> refused = {
+        "bad name",
+        "x';touch " + marker + ";'",
+        "$(touch " + marker + ")",
+        std::string("ok\0;touch ", 10) + marker,
+        std::string(103, 'a'),
+        "",
+    };
+    for (const std::string& name : refused) {
+        testing::internal::CaptureStderr();
+        System_Info::set_Hostname(name);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("[ERROR]\t[System Info] set_Hostname: invalid hostname refused"),
+                  std::string::npos)
+            << err;
+    }
+    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-node-7]\n");
+    EXPECT_NE(access(marker.c_str(), F_OK), 0);
+}
+
+TEST_F(System_Info_Test, DiskInfoJoinsDisksInListOrder) {
+    add_Fake_Command("lsblk", "/dev/sda        1.8T disk\n"
+                              "|-/dev/sda1     512M part\n"
+                              "`-/dev/sda2     1.8T part\n"
+                              "/dev/sr0       1024M rom\n"
+                              "/dev/nvme0n1  476.9G disk\n"
+                              "/dev/mmcblk0   \t 29.1G\tdisk\n"
+                              "/dev/odd\n"
+                              "\n");
+    uint8_t count = 0;
+    std::string names;
+    std::string sizes;
+    ASSERT_TRUE(System_Info::get_Disk_Info(&count, &names, &sizes));
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(names, "/dev/sda|/dev/nvme0n1|/dev/mmcblk0");
+    EXPECT_EQ(sizes, "1.8T|476.9G|29.1G");
+    EXPECT_EQ(get_Calls("lsblk"), "argc=6 [-p] [-o] [NAME,SIZE,TYPE] [-n] [--exclude] [1,7]\n");
+}
+
+TEST_F(System_Info_Test, DiskInfoOneDiskAndNone) {
+    add_Fake_Command("lsblk", "/dev/vda 256G disk\n");
+    uint8_t count = 0;
+    std::string names;
+    std::string sizes;
+    ASSERT_TRUE(System_Info::get_Disk_Info(&count, &names, &sizes));
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(names, "/dev/vda");
+    EXPECT_EQ(sizes, "256G");
+
+    // Only RAM disks and loop devices: lsblk lists nothing.
+    add_Fake_Command("lsblk", "");
+    count = 0;
+    names.clear();
+    sizes.clear();
+    ASSERT_TRUE(System_Info::get_Disk_Info(&count, &names, &sizes));
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(names, "");
+    EXPECT_EQ(sizes, "");
+}
+
+TEST_F(System_Info_Test, StringGettersTakeOneCleanLine) {
+    add_Fake_Command("uptime", "up 3 hours, 2 minutes\\n");
+    add_Fake_Command("hostname", "pec-node-7\\r\\n");
+    add_Fake_Command("bash", "Halvorne Linux 2.1 (test)\\n");
+    EXPECT_EQ(System_Info::get_Uptime(), "up 3 hours, 2 minutes");
+    EXPECT_EQ(get_Calls("uptime"), "argc=1 [-p]\n");
+    EXPECT_EQ(System_Info::get_Hostname(), "pec-node-7");
+    EXPECT_EQ(System_Info::get_OS_Info(), "Halvorne Linux 2.1 (test)");
+    EXPECT_EQ(get_Calls("bash"), "argc=2 [-c] [source /etc/os-release; echo ${PRETTY_NAME}]\n");
+
+    add_Fake_Command("hostname", "");
+    EXPECT_EQ(System_Info::get_Hostname(), "");
+
+    struct utsname names = {};
+    ASSERT_EQ(uname(&names), 0);
+    EXPECT_EQ(System_Info::get_Kernel_Version(), names.release);
+}
+
+// Runs `body` in a child with its own mount namespace and returns what the
+// body wrote to its result stream; `*skipped` when no namespace can be made.
+std::string run_In_Mount_Namespace(const std::function<void(std::ostream&)>& body, bool* skipped) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0)
+        return "pipe failed";
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipe_fds[0]);
+        alarm(60);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            _exit(77);
+        std::ostringstream results;
+        body(results);
+        std::string text = results.str();
+        ssize_t written = write(pipe_fds[1], text.data(), text.size());
+        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(pipe_fds[1]);
+    std::string text;
+    char chunk[512];
+    ssize_t got;
+    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
+        text.append(chunk, static_cast<size_t>(got));
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    *skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !*skipped))
+        text += "child failed, status " + std::to_string(status);
+    return text;
+}
+
+TEST_F(System_Info_Test, MemoryTotalSizeFromMeminfo) {
+    struct Case {
+        const char* name;
+        std::string content;
+    } cases[] = {
+        {"just_under_16", "MemTotal:       16777215 kB\nMemFree:  100 kB\n"},
+        {"exactly_16", "MemTotal:       16777216 kB\n"},
+        {"not_first", "MemFree:   1 kB\nSwapTotal: 999999999 kB\nMemTotal: 2097152 kB\n"},
+        {"no_memtotal", "MemFree:   1048576 kB\n"},
+        {"not_a_number", "MemTotal:  12x34 kB\n"},
+        {"empty", ""},
+    };
+    for (const Case& c : cases)
+        write_File(dir + "/" + c.name, c.content);
+
+    bool skipped = false;
+    std::string results = run_In_Mount_Namespace(
+        [&](std::ostream& out) {
+            for (const Case& c : cases) {
+                std::string source = dir + "/" + c.name;
+                if (mount(source.c_str(), "/proc/meminfo", nullptr, MS_BIND, nullptr) != 0) {
+                    out << c.name << "=mount failed\n";
+                    continue;
+                }
+                out << c.name << "=" << System_Info::get_Memory_Total_Size() << "\n";
+                umount("/proc/meminfo");
+            }
+            // No /proc at all: the file cannot be opened.
+            if (mount("none", "/proc", "tmpfs", 0, nullptr) == 0)
+                out << "missing=" << System_Info::get_Memory_Total_Size() << "\n";
+        },
+        &skipped);
+    if (skipped)
+        GTEST_SKIP() << "needs a private mount namespace (run as root)";
+    EXPECT_EQ(results, "just_under_16=15\n"
+                       "exactly_16=16\n"
+                       "not_first=2\n"
+                       "no_memtotal=0\n"
+                       "not_a_number=0\n"
+                       "empty=0\n"
+                       "missing=0\n");
+}
+
+TEST(System_Info_Memory, HostMemoryIsWholeGibibytesOfMemTotal) {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    unsigned long long kb = 0;
+    while (meminfo >> key && key != "MemTotal:") {
+        meminfo.ignore(1 << 10, '\n');
+    }
+    ASSERT_EQ(key, "MemTotal:");
+    ASSERT_TRUE(meminfo >> kb);
+    EXPECT_EQ(System_Info::get_Memory_Total_Size(), kb >> 20);
+}
+
+} // namespace
