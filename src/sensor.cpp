@@ -1,0 +1,174 @@
+// Onboard temperature sensor: probing on the I2C bus at start-up, hwmon
+// registration and lookup, and the reading taken once per main-loop cycle.
+#include "sensor.h"
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "extra_command_handling.h"
+#include "log.h"
+
+static const char* const __log_tag = "Sensor";
+
+namespace {
+
+const uint8_t temp_sensor_i2c_adapter_number = 0;
+
+char hwmon_temp[32] = {};
+float pec_temperature = 0.0f;
+bool pec_temperature_update_flag = false;
+bool onboard_temp_sensor_notfound = false;
+
+// Kernel access: the bus device, opened only for a probe at start-up.
+class Bus_Descriptor {
+public:
+    explicit Bus_Descriptor(uint8_t adapter) {
+        char path[32];
+        snprintf(path, sizeof(path), "/dev/i2c-%d", adapter);
+        fd = open(path, O_RDWR | O_CLOEXEC);
+    }
+    ~Bus_Descriptor() {
+        if (fd >= 0)
+            close(fd);
+    }
+    Bus_Descriptor(const Bus_Descriptor&) = delete;
+    Bus_Descriptor& operator=(const Bus_Descriptor&) = delete;
+    bool valid() const { return fd >= 0; }
+    int get() const { return fd; }
+
+private:
+    int fd = -1;
+};
+
+void select_Slave(int fd, uint8_t address) {
+    ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(address));
+}
+
+// One SMBus receive-byte transfer; true when the device answered.
+bool smbus_Receive_Byte(int fd) {
+    i2c_smbus_data data;
+    memset(&data, 0, sizeof(data));
+    i2c_smbus_ioctl_data request;
+    memset(&request, 0, sizeof(request));
+    request.read_write = I2C_SMBUS_READ;
+    request.command = 0;
+    request.size = I2C_SMBUS_BYTE;
+    request.data = &data;
+    return ioctl(fd, I2C_SMBUS, &request) >= 0;
+}
+
+bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address) {
+    Bus_Descriptor bus(i2c_adaptor_number);
+    if (!bus.valid()) {
+        LOG_ERROR("i2c file open error!");
+        return false;
+    }
+    select_Slave(bus.get(), slave_address);
+    return smbus_Receive_Byte(bus.get());
+}
+
+void format_Hwmon_Directory(char* buffer, size_t length, uint8_t address) {
+    snprintf(buffer, length, "/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon",
+             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address);
+}
+
+bool get_Hwmon_Directory_Exist(uint8_t address) {
+    char path[128];
+    format_Hwmon_Directory(path, sizeof(path), address);
+    return access(path, R_OK) == 0;
+}
+
+// temp2_input holds thousandths of a degree: an optional sign and digits,
+// then at most white space. Anything else is no reading.
+bool parse_Millidegrees(const char* text, long* value) {
+    errno = 0;
+    char* end = nullptr;
+    long parsed = strtol(text, &end, 10);
+    if (end == text || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+        return false;
+    while (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n')
+        ++end;
+    if (*end != '\0')
+        return false;
+    *value = parsed;
+    return true;
+}
+
+} // namespace
+
+I2C_TEMP get_Onboard_Temperature_Sensor_Detect() {
+    if (get_I2C_Slave_Check(temp_sensor_i2c_adapter_number, ADDR1))
+        return ADDR1;
+    if (get_I2C_Slave_Check(temp_sensor_i2c_adapter_number, ADDR2))
+        return ADDR2;
+    return NOT_AVAILABLE;
+}
+
+void init_PEC_Sensor() {
+    I2C_TEMP address = NOT_AVAILABLE;
+    if (get_Hwmon_Directory_Exist(ADDR1)) {
+        address = ADDR1;
+    } else if (get_Hwmon_Directory_Exist(ADDR2)) {
+        address = ADDR2;
+    } else {
+        address = get_Onboard_Temperature_Sensor_Detect();
+        if (address == NOT_AVAILABLE) {
+            LOG_ERROR("Onboard Temperature Sensor not found");
+            onboard_temp_sensor_notfound = true;
+            return;
+        }
+        char command[128];
+        snprintf(command, sizeof(command),
+                 "echo adm1032 0x%x > /sys/class/i2c-adapter/i2c-%d/new_device", address,
+                 temp_sensor_i2c_adapter_number);
+        if (set_Command(command, nullptr, 0) != 0)
+            LOG_ERROR("bmc temp sensor load error");
+        // The driver needs a moment to bind and create its hwmon device.
+        sleep(5);
+    }
+
+    char command[128];
+    snprintf(command, sizeof(command), "ls /sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon",
+             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address);
+    if (set_Command(command, hwmon_temp, sizeof(hwmon_temp) - 1) != 0)
+        LOG_ERROR("get bmc node hwmon path error");
+    LOG_INFO("Onboard Temperature sensor address: 0x%X", address);
+    hwmon_temp[strcspn(hwmon_temp, "\n")] = '\0';
+    LOG_INFO("PEC Sensor init");
+}
+
+void update_Temperature() {
+    if (onboard_temp_sensor_notfound)
+        return;
+    char command[128];
+    snprintf(command, sizeof(command), "cat /sys/class/hwmon/%s/temp2_input", hwmon_temp);
+    float temperature = 0.0f;
+    char output[128] = {};
+    long millidegrees = 0;
+    if (set_Command(command, output, 16) == 0 && parse_Millidegrees(output, &millidegrees))
+        temperature = static_cast<float>(millidegrees) / 1000.0f;
+    LOG_DEBUG("temperature: %.2f", temperature);
+    if (temperature != pec_temperature) {
+        pec_temperature_update_flag = true;
+        pec_temperature = temperature;
+    }
+}
+
+bool get_Onboard_Temperature_Update_Flag() {
+    bool flag = pec_temperature_update_flag;
+    pec_temperature_update_flag = false;
+    return flag;
+}
+
+float get_Onboard_Temperature() {
+    return pec_temperature;
+}

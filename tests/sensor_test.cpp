@@ -1,0 +1,220 @@
+// Onboard temperature sensor: a missing sensor (no I2C bus here), and a
+// sensor already bound to its driver, with a crafted sysfs tree in a private
+// mount namespace. The module keeps its start-up state for the life of the
+// process, so every case runs in a child process of its own.
+#include "sensor.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "log.h"
+
+namespace {
+
+std::string read_File(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void write_File(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::trunc);
+    file << content;
+}
+
+struct Child_Result {
+    bool skipped = false;
+    std::string results; // what the body wrote
+    std::string log;     // the child's standard output and error
+};
+
+// Runs `body` in a child process, in a private mount namespace when asked;
+// the child's log lines are collected in a file under `dir`.
+Child_Result run_In_Child(const std::string& dir, bool mount_namespace,
+                          const std::function<void(std::ostream&)>& body) {
+    Child_Result result;
+    const std::string log_path = dir + "/child.log";
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) {
+        result.results = "pipe failed";
+        return result;
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipe_fds[0]);
+        alarm(60);
+        int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(log_fd, STDOUT_FILENO);
+        dup2(log_fd, STDERR_FILENO);
+        if (mount_namespace && (unshare(CLONE_NEWNS) != 0 ||
+                                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+            _exit(77);
+        std::ostringstream results;
+        body(results);
+        std::string text = results.str();
+        ssize_t written = write(pipe_fds[1], text.data(), text.size());
+        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(pipe_fds[1]);
+    char chunk[512];
+    ssize_t got;
+    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
+        result.results.append(chunk, static_cast<size_t>(got));
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
+    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped))
+        result.results += "child failed, status " + std::to_string(status);
+    result.log = read_File(log_path);
+    return result;
+}
+
+class Sensor_Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/sensor_test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(system(command.c_str()), 0);
+    }
+    std::string dir;
+};
+
+const char* const hwmon_4c = "/sys/class/i2c-adapter/i2c-0/0-004c/hwmon";
+const char* const hwmon_4d = "/sys/class/i2c-adapter/i2c-0/0-004d/hwmon";
+
+TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
+    if (access("/dev/i2c-0", F_OK) == 0 || access(hwmon_4c, F_OK) == 0 ||
+        access(hwmon_4d, F_OK) == 0)
+        GTEST_SKIP() << "this host has an I2C adapter 0 or a bound sensor";
+    // A recording cat shows whether a reading was attempted.
+    const std::string bin = dir + "/bin";
+    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+    write_File(bin + "/cat", "#!/bin/sh\necho called >> '" + dir + "/cat.calls'\necho 12000\n");
+    chmod((bin + "/cat").c_str(), 0755);
+
+    Child_Result child = run_In_Child(dir, false, [&](std::ostream& out) {
+        setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
+        init_PEC_Sensor();
+        update_Temperature();
+        update_Temperature();
+        out << "flag=" << get_Onboard_Temperature_Update_Flag()
+            << " temperature=" << get_Onboard_Temperature()
+            << " detect=" << static_cast<int>(get_Onboard_Temperature_Sensor_Detect()) << "\n";
+    });
+    EXPECT_EQ(child.results, "flag=0 temperature=0 detect=0\n");
+    const char* probe_error =
+        "\033[31m[ERROR]\t[Sensor] get_I2C_Slave_Check: i2c file open error!\033[0m\n";
+    // Start-up probes both addresses, then says once that there is no sensor;
+    // the last two lines are the detection asked for afterwards.
+    EXPECT_EQ(child.log, std::string(probe_error) + probe_error +
+                             "\033[31m[ERROR]\t[Sensor] init_PEC_Sensor: Onboard Temperature "
+                             "Sensor not found\033[0m\n" +
+                             probe_error + probe_error);
+    EXPECT_NE(access((dir + "/cat.calls").c_str(), F_OK), 0);
+}
+
+// A sysfs tree with the sensor bound at each address of `addresses` (hwmon7
+// for 0x4c, hwmon8 for 0x4d), then `body`.
+void with_Bound_Sensor(const std::string& addresses, const std::function<void()>& body) {
+    if (mount("none", "/sys/class", "tmpfs", 0, nullptr) != 0)
+        return;
+    mkdir("/sys/class/hwmon", 0755);
+    mkdir("/sys/class/i2c-adapter", 0755);
+    mkdir("/sys/class/i2c-adapter/i2c-0", 0755);
+    for (const char* address : {"4c", "4d"}) {
+        if (addresses.find(address) == std::string::npos)
+            continue;
+        std::string hwmon = std::string(address) == "4c" ? "hwmon7" : "hwmon8";
+        std::string device = std::string("/sys/class/i2c-adapter/i2c-0/0-00") + address;
+        mkdir(device.c_str(), 0755);
+        mkdir((device + "/hwmon").c_str(), 0755);
+        mkdir((device + "/hwmon/" + hwmon).c_str(), 0755);
+        mkdir(("/sys/class/hwmon/" + hwmon).c_str(), 0755);
+    }
+    body();
+}
+
+TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
+    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+        with_Bound_Sensor("4d", [&] {
+            const std::string input = "/sys/class/hwmon/hwmon8/temp2_input";
+            set_Debug_Log(true);
+            init_PEC_Sensor();
+            auto sample = [&](const char* name, const char* content) {
+                if (content != nullptr)
+                    write_File(input, content);
+                else
+                    unlink(input.c_str());
+                update_Temperature();
+                out << name << "=" << get_Onboard_Temperature() << ","
+                    << get_Onboard_Temperature_Update_Flag() << "\n";
+            };
+            sample("first", "41250\n");
+            out << "flag_after_read=" << get_Onboard_Temperature_Update_Flag() << "\n";
+            sample("same", "41250\n");
+            sample("small", "875\n");
+            sample("negative", "-5500\n");
+            sample("not_a_number", "garbage\n");
+            sample("missing", nullptr);
+            sample("empty", "");
+            sample("back", "41250");
+        });
+    });
+    if (child.skipped)
+        GTEST_SKIP() << "needs a private mount namespace (run as root)";
+    EXPECT_EQ(child.results, "first=41.25,1\n"
+                             "flag_after_read=0\n"
+                             "same=41.25,0\n"
+                             "small=0.875,1\n"
+                             "negative=-5.5,1\n"
+                             "not_a_number=0,1\n"
+                             "missing=0,0\n"
+                             "empty=0,0\n"
+                             "back=41.25,1\n");
+    // Used as found: no probe, no registration, and the address in the log.
+    EXPECT_EQ(child.log.find("[ERROR]"), std::string::npos) << child.log;
+    EXPECT_NE(child.log.find("[INFO]\t[Sensor] init_PEC_Sensor: Onboard Temperature sensor "
+                             "address: 0x4D\n[INFO]\t[Sensor] init_PEC_Sensor: PEC Sensor init\n"),
+              std::string::npos)
+        << child.log;
+    EXPECT_NE(child.log.find("\033[32m[DEBUG]\t[Sensor] update_Temperature: temperature: "
+                             "41.25\033[0m\n"),
+              std::string::npos)
+        << child.log;
+}
+
+TEST_F(Sensor_Test, FirstAddressWinsWhenBothAreBound) {
+    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+        with_Bound_Sensor("4c 4d", [&] {
+            write_File("/sys/class/hwmon/hwmon7/temp2_input", "30000\n");
+            write_File("/sys/class/hwmon/hwmon8/temp2_input", "50000\n");
+            init_PEC_Sensor();
+            update_Temperature();
+            out << get_Onboard_Temperature() << "\n";
+        });
+    });
+    if (child.skipped)
+        GTEST_SKIP() << "needs a private mount namespace (run as root)";
+    EXPECT_EQ(child.results, "30\n");
+    EXPECT_NE(child.log.find("address: 0x4C\n"), std::string::npos) << child.log;
+}
+
+} // namespace
