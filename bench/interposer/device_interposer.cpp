@@ -1,0 +1,523 @@
+// LD_PRELOAD interposer that stands in for the I2C adapter "/dev/i2c-0" and the
+// GPIO chip "/dev/gpiochip0" of the card.
+//
+// Opening one of the two paths connects an AF_UNIX SOCK_SEQPACKET socket to
+// the simulator and hands that socket out as the descriptor. Reads, writes
+// and ioctls on it become one request message and one reply each, so a bus
+// transfer keeps its boundaries. A GPIO line request opens a further
+// connection for the line, which stays valid after the chip is closed, as the
+// kernel's line descriptors do. Every other path and descriptor goes straight
+// to the C library; so does everything when this library was preloaded into a
+// program that never opens the two devices (shells started through popen).
+//
+// The real functions are looked up once; each interposed descriptor has its
+// own lock, because the link thread and the main thread of the card both make
+// calls.
+
+#include "pec_bench/wire.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/gpio.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <mutex>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using open_fn = int (*)(const char*, int, ...);
+using openat_fn = int (*)(int, const char*, int, ...);
+using close_fn = int (*)(int);
+using read_fn = ssize_t (*)(int, void*, size_t);
+using write_fn = ssize_t (*)(int, const void*, size_t);
+using ioctl_fn = int (*)(int, unsigned long, ...);
+
+struct Real {
+    open_fn open;
+    open_fn open64;
+    openat_fn openat;
+    openat_fn openat64;
+    close_fn close;
+    read_fn read;
+    write_fn write;
+    ioctl_fn ioctl;
+};
+
+Real real;
+pthread_once_t real_once = PTHREAD_ONCE_INIT;
+
+void resolve_real() {
+    real.open = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "open"));
+    real.open64 = reinterpret_cast<open_fn>(dlsym(RTLD_NEXT, "open64"));
+    real.openat = reinterpret_cast<openat_fn>(dlsym(RTLD_NEXT, "openat"));
+    real.openat64 = reinterpret_cast<openat_fn>(dlsym(RTLD_NEXT, "openat64"));
+    real.close = reinterpret_cast<close_fn>(dlsym(RTLD_NEXT, "close"));
+    real.read = reinterpret_cast<read_fn>(dlsym(RTLD_NEXT, "read"));
+    real.write = reinterpret_cast<write_fn>(dlsym(RTLD_NEXT, "write"));
+    real.ioctl = reinterpret_cast<ioctl_fn>(dlsym(RTLD_NEXT, "ioctl"));
+}
+
+const Real& libc() {
+    pthread_once(&real_once, resolve_real);
+    return real;
+}
+
+// ---- raw socket calls -------------------------------------------------------
+
+int connect_simulator(bool cloexec) {
+    const char* path = getenv(pec_bench::wire::socket_env);
+    if (path == nullptr || path[0] == '\0') {
+        path = pec_bench::wire::default_socket_path;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof(addr.sun_path)) {
+        return -1;
+    }
+    strcpy(addr.sun_path, path);
+    int fd = socket(AF_UNIX, SOCK_SEQPACKET | (cloexec ? SOCK_CLOEXEC : 0), 0);
+    if (fd < 0) {
+        return -1;
+    }
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        libc().close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// One request out, one reply back. Returns the reply's result (minus errno on
+// failure), or -EIO when the simulator is gone.
+int exchange(int fd, const pec_bench::wire::Request& req, const void* payload, size_t payload_len,
+             void* reply_payload, size_t reply_cap, size_t* reply_len) {
+    iovec out[2] = {{const_cast<pec_bench::wire::Request*>(&req), sizeof(req)},
+                    {const_cast<void*>(payload), payload_len}};
+    msghdr msg{};
+    msg.msg_iov = out;
+    msg.msg_iovlen = payload_len > 0 ? 2 : 1;
+    if (sendmsg(fd, &msg, MSG_NOSIGNAL) < 0) {
+        return -EIO;
+    }
+    pec_bench::wire::Reply reply{};
+    iovec in[2] = {{&reply, sizeof(reply)}, {reply_payload, reply_cap}};
+    msghdr rmsg{};
+    rmsg.msg_iov = in;
+    rmsg.msg_iovlen = reply_cap > 0 ? 2 : 1;
+    ssize_t got;
+    do {
+        got = recvmsg(fd, &rmsg, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got < static_cast<ssize_t>(sizeof(reply))) {
+        return -EIO;
+    }
+    if (reply_len != nullptr) {
+        *reply_len = static_cast<size_t>(got) - sizeof(reply);
+    }
+    return reply.result;
+}
+
+// ---- descriptor table -------------------------------------------------------
+
+enum Kind : int { NONE = 0, I2C = 1, GPIOCHIP = 2, LINE = 3 };
+
+struct Slot {
+    std::atomic<int> kind;
+    std::mutex lock;
+    dev_t dev;
+    ino_t ino;
+    int slave;
+};
+
+constexpr int max_fds = 4096;
+Slot slots[max_fds];
+
+bool same_socket(int fd, const Slot& s) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_dev == s.dev && st.st_ino == s.ino;
+}
+
+// The slot of an interposed descriptor, or null. A descriptor number that was
+// closed behind our back (dup2, close_range) and reused for another file is
+// forgotten here.
+Slot* find(int fd) {
+    if (fd < 0 || fd >= max_fds || slots[fd].kind.load(std::memory_order_acquire) == NONE) {
+        return nullptr;
+    }
+    Slot& s = slots[fd];
+    if (!same_socket(fd, s)) {
+        s.kind.store(NONE, std::memory_order_release);
+        return nullptr;
+    }
+    return &s;
+}
+
+bool remember(int fd, Kind kind) {
+    if (fd < 0 || fd >= max_fds) {
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return false;
+    }
+    Slot& s = slots[fd];
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.slave = -1;
+    s.kind.store(kind, std::memory_order_release);
+    return true;
+}
+
+int fail(int err) {
+    errno = err;
+    return -1;
+}
+
+// Connects, announces what the descriptor is and remembers it.
+int open_device(Kind kind, pec_bench::wire::Op hello, int arg0, const void* payload, size_t len,
+                bool cloexec, int missing_errno) {
+    int fd = connect_simulator(cloexec);
+    if (fd < 0) {
+        return fail(missing_errno);
+    }
+    pec_bench::wire::Request req{};
+    req.op = hello;
+    req.arg0 = arg0;
+    req.arg1 = getpid();
+    int r = exchange(fd, req, payload, len, nullptr, 0, nullptr);
+    if (r < 0 || !remember(fd, kind)) {
+        libc().close(fd);
+        return fail(r < 0 ? -r : EMFILE);
+    }
+    return fd;
+}
+
+int device_kind(const char* path) {
+    if (path == nullptr) {
+        return NONE;
+    }
+    if (strcmp(path, "/dev/i2c-0") == 0) {
+        return I2C;
+    }
+    if (strcmp(path, "/dev/gpiochip0") == 0) {
+        return GPIOCHIP;
+    }
+    return NONE;
+}
+
+int open_interposed(int kind, int flags) {
+    bool cloexec = (flags & O_CLOEXEC) != 0;
+    if (kind == I2C) {
+        return open_device(I2C, pec_bench::wire::OP_HELLO_I2C, 0, nullptr, 0, cloexec, ENOENT);
+    }
+    return open_device(GPIOCHIP, pec_bench::wire::OP_HELLO_GPIOCHIP, 0, nullptr, 0, cloexec,
+                       ENOENT);
+}
+
+mode_t mode_arg(int flags, va_list ap) {
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        return static_cast<mode_t>(va_arg(ap, int));
+    }
+    return 0;
+}
+
+// ---- I2C --------------------------------------------------------------------
+
+ssize_t i2c_write(Slot& s, int fd, const void* buf, size_t n) {
+    if (n > pec_bench::wire::max_payload) {
+        return fail(EINVAL);
+    }
+    std::lock_guard<std::mutex> guard(s.lock);
+    pec_bench::wire::Request req{};
+    req.op = pec_bench::wire::OP_I2C_WRITE;
+    req.arg0 = s.slave;
+    int r = exchange(fd, req, buf, n, nullptr, 0, nullptr);
+    return r < 0 ? fail(-r) : r;
+}
+
+ssize_t i2c_read(Slot& s, int fd, void* buf, size_t n) {
+    if (n > pec_bench::wire::max_payload) {
+        n = pec_bench::wire::max_payload;
+    }
+    std::lock_guard<std::mutex> guard(s.lock);
+    pec_bench::wire::Request req{};
+    req.op = pec_bench::wire::OP_I2C_READ;
+    req.arg0 = s.slave;
+    req.arg1 = static_cast<int32_t>(n);
+    size_t got = 0;
+    int r = exchange(fd, req, nullptr, 0, buf, n, &got);
+    if (r < 0) {
+        return fail(-r);
+    }
+    return static_cast<ssize_t>(got < static_cast<size_t>(r) ? got : static_cast<size_t>(r));
+}
+
+int i2c_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
+    std::lock_guard<std::mutex> guard(s.lock);
+    pec_bench::wire::Request req{};
+    switch (request) {
+    case I2C_SLAVE:
+    case I2C_SLAVE_FORCE: {
+        long addr = reinterpret_cast<long>(arg);
+        if (addr < 0 || addr > 0x7F) {
+            return fail(EINVAL);
+        }
+        req.op = pec_bench::wire::OP_I2C_SET_SLAVE;
+        req.arg0 = static_cast<int32_t>(addr);
+        req.arg1 = request == I2C_SLAVE_FORCE ? 1 : 0;
+        int r = exchange(fd, req, nullptr, 0, nullptr, 0, nullptr);
+        if (r < 0) {
+            return fail(-r);
+        }
+        s.slave = static_cast<int>(addr);
+        return 0;
+    }
+    case I2C_FUNCS: {
+        if (arg == nullptr) {
+            return fail(EFAULT);
+        }
+        *static_cast<unsigned long*>(arg) = I2C_FUNC_I2C | I2C_FUNC_SMBUS_QUICK |
+                                            I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA |
+                                            I2C_FUNC_SMBUS_WORD_DATA;
+        return 0;
+    }
+    case I2C_SMBUS: {
+        auto* data = static_cast<i2c_smbus_ioctl_data*>(arg);
+        if (data == nullptr) {
+            return fail(EFAULT);
+        }
+        i2c_smbus_data block{};
+        if (data->data != nullptr) {
+            memcpy(&block, data->data, sizeof(block));
+        }
+        req.op = pec_bench::wire::OP_I2C_SMBUS;
+        req.arg0 = s.slave;
+        req.arg1 = data->read_write;
+        req.arg2 = static_cast<int32_t>(data->command | (data->size << 8));
+        i2c_smbus_data answer{};
+        size_t got = 0;
+        int r = exchange(fd, req, &block, sizeof(block), &answer, sizeof(answer), &got);
+        if (r < 0) {
+            return fail(-r);
+        }
+        if (data->read_write == I2C_SMBUS_READ && data->data != nullptr && got == sizeof(answer)) {
+            memcpy(data->data, &answer, sizeof(answer));
+        }
+        return 0;
+    }
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+// ---- GPIO -------------------------------------------------------------------
+
+int gpio_chip_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
+    if (arg == nullptr) {
+        return fail(EFAULT);
+    }
+    std::lock_guard<std::mutex> guard(s.lock);
+    pec_bench::wire::Request req{};
+    switch (request) {
+    case GPIO_GET_CHIPINFO_IOCTL: {
+        req.op = pec_bench::wire::OP_GPIO_CHIPINFO;
+        gpiochip_info info{};
+        size_t got = 0;
+        int r = exchange(fd, req, nullptr, 0, &info, sizeof(info), &got);
+        if (r < 0) {
+            return fail(-r);
+        }
+        memcpy(arg, &info, sizeof(info));
+        return 0;
+    }
+    case GPIO_GET_LINEHANDLE_IOCTL: {
+        auto* hr = static_cast<gpiohandle_request*>(arg);
+        int line = open_device(LINE, pec_bench::wire::OP_HELLO_LINEHANDLE, 0, hr, sizeof(*hr), true,
+                               ENODEV);
+        if (line < 0) {
+            return -1;
+        }
+        hr->fd = line;
+        return 0;
+    }
+    case GPIO_GET_LINEEVENT_IOCTL: {
+        auto* er = static_cast<gpioevent_request*>(arg);
+        int line = open_device(LINE, pec_bench::wire::OP_HELLO_LINEEVENT, 0, er, sizeof(*er), true,
+                               ENODEV);
+        if (line < 0) {
+            return -1;
+        }
+        er->fd = line;
+        return 0;
+    }
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+int gpio_line_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
+    if (arg == nullptr) {
+        return fail(EFAULT);
+    }
+    std::lock_guard<std::mutex> guard(s.lock);
+    pec_bench::wire::Request req{};
+    switch (request) {
+    case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
+        req.op = pec_bench::wire::OP_GPIO_GET_VALUES;
+        gpiohandle_data values{};
+        size_t got = 0;
+        int r = exchange(fd, req, nullptr, 0, &values, sizeof(values), &got);
+        if (r < 0) {
+            return fail(-r);
+        }
+        memcpy(arg, &values, sizeof(values));
+        return 0;
+    }
+    case GPIOHANDLE_SET_LINE_VALUES_IOCTL: {
+        req.op = pec_bench::wire::OP_GPIO_SET_VALUES;
+        int r = exchange(fd, req, arg, sizeof(gpiohandle_data), nullptr, 0, nullptr);
+        return r < 0 ? fail(-r) : 0;
+    }
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+} // namespace
+
+// ---- exported entry points --------------------------------------------------
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int kind = device_kind(path);
+    if (kind != NONE) {
+        return open_interposed(kind, flags);
+    }
+    return libc().open(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int kind = device_kind(path);
+    if (kind != NONE) {
+        return open_interposed(kind, flags);
+    }
+    return libc().open64(path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int kind = device_kind(path);
+    if (kind != NONE) {
+        return open_interposed(kind, flags);
+    }
+    return libc().openat(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = mode_arg(flags, ap);
+    va_end(ap);
+    int kind = device_kind(path);
+    if (kind != NONE) {
+        return open_interposed(kind, flags);
+    }
+    return libc().openat64(dirfd, path, flags, mode);
+}
+
+// Fortified forms, chosen by the compiler when the mode argument is absent.
+int __open_2(const char* path, int flags) {
+    return open(path, flags);
+}
+int __open64_2(const char* path, int flags) {
+    return open64(path, flags);
+}
+int __openat_2(int dirfd, const char* path, int flags) {
+    return openat(dirfd, path, flags);
+}
+int __openat64_2(int dirfd, const char* path, int flags) {
+    return openat64(dirfd, path, flags);
+}
+
+int close(int fd) {
+    if (fd >= 0 && fd < max_fds && slots[fd].kind.load(std::memory_order_acquire) != NONE) {
+        Slot& s = slots[fd];
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.kind.store(NONE, std::memory_order_release);
+    }
+    return libc().close(fd);
+}
+
+ssize_t read(int fd, void* buf, size_t n) {
+    Slot* s = find(fd);
+    if (s == nullptr) {
+        return libc().read(fd, buf, n);
+    }
+    if (s->kind.load() == I2C) {
+        return i2c_read(*s, fd, buf, n);
+    }
+    // Line events are not simulated: nothing ever arrives.
+    return fail(s->kind.load() == LINE ? EAGAIN : EINVAL);
+}
+
+ssize_t __read_chk(int fd, void* buf, size_t n, size_t buflen) {
+    if (n > buflen) {
+        abort();
+    }
+    return read(fd, buf, n);
+}
+
+ssize_t write(int fd, const void* buf, size_t n) {
+    Slot* s = find(fd);
+    if (s == nullptr) {
+        return libc().write(fd, buf, n);
+    }
+    if (s->kind.load() == I2C) {
+        return i2c_write(*s, fd, buf, n);
+    }
+    return fail(EINVAL);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    Slot* s = find(fd);
+    if (s == nullptr) {
+        return libc().ioctl(fd, request, arg);
+    }
+    switch (s->kind.load()) {
+    case I2C:
+        return i2c_ioctl(*s, fd, request, arg);
+    case GPIOCHIP:
+        return gpio_chip_ioctl(*s, fd, request, arg);
+    default:
+        return gpio_line_ioctl(*s, fd, request, arg);
+    }
+}
+
+} // extern "C"
