@@ -53,7 +53,8 @@ void select_Slave(int fd, uint8_t address) {
     ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(address));
 }
 
-// One SMBus receive-byte transfer; true when the device answered.
+// One SMBus byte transfer (size 2, command 0: the byte at register 0); true
+// when the device answered.
 bool smbus_Receive_Byte(int fd) {
     i2c_smbus_data data;
     memset(&data, 0, sizeof(data));
@@ -61,7 +62,7 @@ bool smbus_Receive_Byte(int fd) {
     memset(&request, 0, sizeof(request));
     request.read_write = I2C_SMBUS_READ;
     request.command = 0;
-    request.size = I2C_SMBUS_BYTE;
+    request.size = I2C_SMBUS_BYTE_DATA;
     request.data = &data;
     return ioctl(fd, I2C_SMBUS, &request) >= 0;
 }
