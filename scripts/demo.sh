@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Sets up this machine and builds the daemon.
+# The daemon's main job on a machine without the card's hardware: installs
+# what is needed, builds, and runs the daemon on the bench against the
+# simulated BMC, showing the decoded traffic live. Options go to
+# bench/demo.sh (--duration SEC, --scenario NAME, --debug).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
-
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
-echo "Built $build/pec_daemon"
+exec "$root/bench/demo.sh" "$@"
