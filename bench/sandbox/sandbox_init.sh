@@ -109,6 +109,14 @@ daemon_env=(
 if [ "$BENCH_DEBUG" = 1 ]; then
     daemon_env+=("DEBUG=1")
 fi
+# A sanitizer build of the daemon keeps its options; ASan must also accept
+# the interposer preloaded ahead of its runtime.
+daemon_env+=("ASAN_OPTIONS=verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}")
+for name in UBSAN_OPTIONS LSAN_OPTIONS; do
+    if [ -n "${!name:-}" ]; then
+        daemon_env+=("$name=${!name}")
+    fi
+done
 cd / || fail "cannot enter /"
 env -i "${daemon_env[@]}" "$BENCH_DAEMON" >"$R/daemon.stdout" 2>"$R/daemon.stderr" </dev/null &
 daemon=$!
