@@ -6,94 +6,19 @@
 // cannot be read.
 #include "I2C_BMC_packet_thread.h"
 
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "log.h"
+#include "test_support.h"
 
 namespace {
-
-std::string read_File(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-void write_File(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::trunc);
-    file << content;
-}
-
-size_t count_Of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
-
-struct Child_Result {
-    bool skipped = false;
-    std::string results; // what the body wrote
-    std::string log;     // the child's standard output and error
-};
-
-// Runs `body` in a child process, in a private mount namespace when asked;
-// the child's log lines are collected in a file under `dir`. The child ends
-// through exit(), so that a leak checker built in runs in it too.
-Child_Result run_In_Child(const std::string& dir, bool mount_namespace,
-                          const std::function<void(std::ostream&)>& body) {
-    Child_Result result;
-    const std::string log_path = dir + "/child.log";
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
-        result.results = "pipe failed";
-        return result;
-    }
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipe_fds[0]);
-        alarm(120);
-        int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log_fd, STDOUT_FILENO);
-        dup2(log_fd, STDERR_FILENO);
-        if (mount_namespace && (unshare(CLONE_NEWNS) != 0 ||
-                                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
-            _exit(77);
-        std::ostringstream results;
-        body(results);
-        std::string text = results.str();
-        ssize_t written = write(pipe_fds[1], text.data(), text.size());
-        exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
-    }
-    close(pipe_fds[1]);
-    char chunk[512];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
-        result.results.append(chunk, static_cast<size_t>(got));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped))
-        result.results += "child failed, status " + std::to_string(status);
-    result.log = read_File(log_path);
-    return result;
-}
 
 int broadcast_Handler(const BMC::Packet&) {
     return 0;
@@ -114,37 +39,14 @@ void make_Request(BMC::Packet* packet, uint8_t subaddress, const std::string& da
 
 const char* const debug_prefix = "\033[32m[DEBUG]\t[I2C Packet] I2C_BMC_Packet_Hander: ";
 
-// A temporary directory with a bin/ in front of PATH, where fake host
-// commands record each call as one line: "argc=N [arg1] [arg2] ...".
-class Link_Test : public ::testing::Test {
+// Fake host commands in front of PATH; the debug lines are switched off
+// again after each test.
+class Link_Test : public Fake_Bin_Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/I2C_BMC_packet_thread_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        bin = dir + "/bin";
-        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-        old_path = getenv("PATH");
-        setenv("PATH", (bin + ":" + old_path).c_str(), 1);
-    }
     void TearDown() override {
         set_Debug_Log(false);
-        setenv("PATH", old_path.c_str(), 1);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        Fake_Bin_Test::TearDown();
     }
-
-    // `output` (printf %b escapes) is printed by the fake on each call.
-    void add_Fake_Command(const std::string& name, const std::string& output) {
-        std::string path = bin + "/" + name;
-        write_File(path, "#!/bin/sh\n"
-                         "{ printf 'argc=%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
-                         "done; echo; } >> '" +
-                             calls_Path(name) + "'\nprintf '%b' '" + output + "'\n");
-        chmod(path.c_str(), 0755);
-    }
-    std::string calls_Path(const std::string& name) const { return dir + "/" + name + ".calls"; }
-    std::string get_Calls(const std::string& name) const { return read_File(calls_Path(name)); }
 
     // Empty network configuration directories and recording network tools,
     // so that nothing of the host's configuration is read or changed.
@@ -155,10 +57,6 @@ protected:
                 return false;
         return true;
     }
-
-    std::string dir;
-    std::string bin;
-    std::string old_path;
 };
 
 TEST_F(Link_Test, RequestsBeforeStartAreRefused) {
@@ -180,7 +78,7 @@ TEST_F(Link_Test, RequestsBeforeStartAreRefused) {
 TEST_F(Link_Test, StartWithoutBusReturnsFailure) {
     if (access("/dev/i2c-0", F_OK) == 0)
         GTEST_SKIP() << "this host has /dev/i2c-0";
-    Child_Result child = run_In_Child(dir, false, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", HOST_MOUNTS, [&](std::ostream& out) {
         out << "init=" << init_I2C_BMC_Packet_Thread(broadcast_Handler, error_Handler) << "\n";
         out << "running=" << get_I2C_BMC_Packet_Thread_Start_Flag() << "\n";
         BMC::Packet request;
@@ -235,7 +133,7 @@ TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
     add_Fake_Command("systemctl", "inactive\\n");
     add_Fake_Command("netplan", "");
     add_Fake_Command("nmcli", "");
-    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
         if (!isolate_Network_Configuration()) {
             out << "isolation failed\n";
             return;
@@ -284,7 +182,7 @@ TEST_F(Link_Test, NetworkRequestsReachTheNetworkSettings) {
     add_Fake_Command("systemctl", "inactive\\n");
     add_Fake_Command("netplan", "");
     add_Fake_Command("nmcli", "");
-    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
         if (!isolate_Network_Configuration()) {
             out << "isolation failed\n";
             return;
@@ -330,7 +228,7 @@ TEST_F(Link_Test, NetworkRequestsReachTheNetworkSettings) {
 }
 
 TEST_F(Link_Test, RunningLinkOverStandInBus) {
-    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
         // A private /dev whose bus device is an empty file and which has no
         // GPIO chip: the feedback line cannot be read and counts as low, so
         // the link reads on every pass (zero-length packets) and writes

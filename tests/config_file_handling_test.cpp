@@ -1,5 +1,7 @@
 #include "config_file_handling.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -8,34 +10,24 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-class ConfigFile : public testing::Test {
+// The file under test is eth0 in the test's own directory.
+class ConfigFile : public Temp_Dir_Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/config_file_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_NO_FATAL_FAILURE(Temp_Dir_Test::SetUp());
         path = dir + "/eth0";
     }
     void TearDown() override {
         chmod(path.c_str(), 0600);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        Temp_Dir_Test::TearDown();
     }
-    void write(const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
-    std::string read() const {
-        std::ifstream file(path, std::ios::binary);
-        std::stringstream content;
-        content << file.rdbuf();
-        return content.str();
-    }
+    void write(const std::string& content) { write_File(path, content); }
+    std::string read() const { return read_File(path); }
     // The value get_Data finds, or "<n>" for a non-zero result.
     std::string get(const char* name, const char* ignore = nullptr, bool ignore_comment = false,
                     char token = ' ', unsigned int length = 128) {
@@ -48,7 +40,6 @@ protected:
         return buffer;
     }
 
-    std::string dir;
     std::string path;
 };
 

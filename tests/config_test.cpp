@@ -5,73 +5,30 @@
 #include "config.h"
 
 #include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "log.h"
+#include "test_support.h"
 
 namespace {
 
-std::string read_File(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-void write_File(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::trunc | std::ios::binary);
-    file << content;
-}
-
-// A temporary directory with a bin/ in front of PATH, where fake host
-// commands record each call as one line: "argc=N [arg1] [arg2] ...".
-class Config_Test : public ::testing::Test {
+// Fake host commands in front of PATH; the debug lines are switched off
+// again after each test.
+class Config_Test : public Fake_Bin_Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/config_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        bin = dir + "/bin";
-        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-        old_path = getenv("PATH");
-        setenv("PATH", (bin + ":" + old_path).c_str(), 1);
-    }
     void TearDown() override {
         set_Debug_Log(false);
-        setenv("PATH", old_path.c_str(), 1);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        Fake_Bin_Test::TearDown();
     }
-
-    // `output` (printf %b escapes) is printed by the fake on each call.
-    void add_Fake_Command(const std::string& name, const std::string& output) {
-        std::string path = bin + "/" + name;
-        write_File(path, "#!/bin/sh\n"
-                         "{ printf 'argc=%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
-                         "done; echo; } >> '" +
-                             calls_Path(name) + "'\nprintf '%b' '" + output + "'\n");
-        chmod(path.c_str(), 0755);
-    }
-    std::string calls_Path(const std::string& name) const { return dir + "/" + name + ".calls"; }
-    std::string get_Calls(const std::string& name) const { return read_File(calls_Path(name)); }
-
-    std::string dir;
-    std::string bin;
-    std::string old_path;
 };
 
 TEST(Config_Identity, ProductNameAndVersion) {
@@ -101,44 +58,6 @@ TEST(Config_Serial, FallbackWithoutEepromWindow) {
     EXPECT_EQ(small[2], 'x');
     EXPECT_EQ(get_Config_Serial_Number(small, 1), 0);
     EXPECT_EQ(small[0], '\0');
-}
-
-// Runs `body` in a child with its own mount namespace and returns what the
-// body wrote to its result stream; `*skipped` when no namespace can be made.
-// The child's log lines go to `log_path`.
-std::string run_In_Mount_Namespace(const std::string& log_path,
-                                   const std::function<void(std::ostream&)>& body, bool* skipped) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
-        return "pipe failed";
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipe_fds[0]);
-        alarm(60);
-        int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log_fd, STDOUT_FILENO);
-        dup2(log_fd, STDERR_FILENO);
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-            _exit(77);
-        std::ostringstream results;
-        body(results);
-        std::string text = results.str();
-        ssize_t written = write(pipe_fds[1], text.data(), text.size());
-        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
-    }
-    close(pipe_fds[1]);
-    std::string text;
-    char chunk[512];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
-        text.append(chunk, static_cast<size_t>(got));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    *skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !*skipped))
-        text += "child failed, status " + std::to_string(status);
-    return text;
 }
 
 // A sparse stand-in for /dev/mem whose EEPROM window (at 0x10000000) holds
@@ -171,46 +90,40 @@ TEST_F(Config_Test, SerialNumberFromEepromWindow) {
         make_Eeprom_Image(dir + "/" + c.name, c.marker, c.record);
     ASSERT_EQ(mkdir((dir + "/directory").c_str(), 0755), 0);
 
-    const std::string log_path = dir + "/log";
-    bool skipped = false;
-    std::string results = run_In_Mount_Namespace(
-        log_path,
-        [&](std::ostream& out) {
-            // A private /dev holding only the stand-in.
-            if (mount("none", "/dev", "tmpfs", 0, nullptr) != 0)
-                return;
-            for (const Case& c : cases) {
-                write_File("/dev/mem", "");
-                std::string source = dir + "/" + c.name;
-                mount(source.c_str(), "/dev/mem", nullptr, MS_BIND, nullptr);
-                std::vector<char> buffer(c.buffer_length + 1, 'x');
-                int length = get_Config_Serial_Number(buffer.data(), c.buffer_length);
-                out << c.name << "=" << length << ":" << buffer.data() << "\n";
-                umount("/dev/mem");
-            }
-            // A device that opens but cannot be mapped.
-            unlink("/dev/mem");
-            mkdir("/dev/mem", 0755);
-            char buffer[100];
-            out << "unmappable=" << get_Config_Serial_Number(buffer, sizeof(buffer)) << ":"
-                << buffer << "\n";
-        },
-        &skipped);
-    if (skipped)
+    Child_Result child = run_In_Child(dir + "/log", PRIVATE_MOUNTS, [&](std::ostream& out) {
+        // A private /dev holding only the stand-in.
+        if (mount("none", "/dev", "tmpfs", 0, nullptr) != 0)
+            return;
+        for (const Case& c : cases) {
+            write_File("/dev/mem", "");
+            std::string source = dir + "/" + c.name;
+            mount(source.c_str(), "/dev/mem", nullptr, MS_BIND, nullptr);
+            std::vector<char> buffer(c.buffer_length + 1, 'x');
+            int length = get_Config_Serial_Number(buffer.data(), c.buffer_length);
+            out << c.name << "=" << length << ":" << buffer.data() << "\n";
+            umount("/dev/mem");
+        }
+        // A device that opens but cannot be mapped.
+        unlink("/dev/mem");
+        mkdir("/dev/mem", 0755);
+        char buffer[100];
+        out << "unmappable=" << get_Config_Serial_Number(buffer, sizeof(buffer)) << ":" << buffer
+            << "\n";
+    });
+    if (child.skipped)
         GTEST_SKIP() << "needs a private mount namespace (run as root)";
-    EXPECT_EQ(results, "stored=13:PEC-SN-000123\n"
-                       "cut_to_buffer=99:" +
-                           std::string(99, 'S') +
-                           "\n"
-                           "unterminated_511=" +
-                           std::to_string(511 % 256) + ":" + std::string(511, 'U') +
-                           "\n"
-                           "no_marker=3:N/A\n"
-                           "empty_record=0:\n"
-                           "unmappable=3:N/A\n");
+    EXPECT_EQ(child.results, "stored=13:PEC-SN-000123\n"
+                             "cut_to_buffer=99:" +
+                                 std::string(99, 'S') +
+                                 "\n"
+                                 "unterminated_511=" +
+                                 std::to_string(511 % 256) + ":" + std::string(511, 'U') +
+                                 "\n"
+                                 "no_marker=3:N/A\n"
+                                 "empty_record=0:\n"
+                                 "unmappable=3:N/A\n");
     // Only the failed mapping is logged.
-    EXPECT_EQ(read_File(log_path),
-              "\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n");
+    EXPECT_EQ(child.log, "\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n");
 }
 
 TEST_F(Config_Test, OsNameIsTheTrimmedPrettyName) {

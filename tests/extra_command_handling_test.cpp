@@ -1,55 +1,30 @@
 #include "extra_command_handling.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
 
-std::string read_File(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-// A directory with a fake systemctl in front of PATH that records its
-// arguments and answers is-active from a file.
-class Fake_Systemctl : public testing::Test {
+// A fake systemctl in front of PATH that records its arguments and answers
+// is-active from a file.
+class Fake_Systemctl : public Fake_Bin_Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/fake_systemctl_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        const std::string script = dir + "/systemctl";
-        std::ofstream(script) << "#!/bin/sh\n"
-                                 "echo \"$*\" >> \""
-                              << dir
-                              << "/calls\"\n"
-                                 "if [ \"$1\" = is-active ]; then cat \""
-                              << dir << "/answer\" 2>/dev/null; fi\n";
-        chmod(script.c_str(), 0755);
-        old_path = getenv("PATH");
-        setenv("PATH", (dir + ":" + old_path).c_str(), 1);
+        ASSERT_NO_FATAL_FAILURE(Fake_Bin_Test::SetUp());
+        install_Fake("systemctl", "#!/bin/sh\n"
+                                  "echo \"$*\" >> \"@DIR@/calls\"\n"
+                                  "if [ \"$1\" = is-active ]; then cat \"@DIR@/answer\" "
+                                  "2>/dev/null; fi\n");
     }
-    void TearDown() override {
-        setenv("PATH", old_path.c_str(), 1);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
-    void answer(const char* text) { std::ofstream(dir + "/answer") << text; }
+    void answer(const char* text) { write_File(dir + "/answer", text); }
     std::string calls() const { return read_File(dir + "/calls"); }
-
-    std::string dir;
-    std::string old_path;
 };
 
 } // namespace

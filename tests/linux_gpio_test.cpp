@@ -2,14 +2,13 @@
 // run here; the line requests themselves are exercised on the bench.
 #include "linux_gpio.h"
 
-#include "log_capture.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <string>
-
 
 TEST(LinuxGPIO, MissingChipAndMissingLine) {
     if (access("/dev/gpiochip0", F_OK) == 0)

@@ -1,6 +1,6 @@
 #include "log.h"
 
-#include "log_capture.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +37,8 @@ std::string probe_Debug_Switch(const char* value, const char* redirect = "2>&1")
     if (length <= 0)
         return "";
     command.replace(command.find("/proc/self/exe"), 14, self);
-    FILE* pipe = popen(command.c_str(), "r");
     std::string output;
-    char line[512];
-    while (pipe != nullptr && fgets(line, sizeof(line), pipe) != nullptr)
-        output += line;
-    if (pipe != nullptr)
-        pclose(pipe);
+    run_Shell(command, &output);
     return output;
 }
 
@@ -117,18 +112,8 @@ TEST(Log, OutputFileSwitching) {
     EXPECT_EQ(get_stdout(), stdout);
     EXPECT_EQ(get_stderr(), stderr);
 
-    auto read = [](const std::string& path) {
-        std::string content;
-        FILE* file = fopen(path.c_str(), "r");
-        char line[256];
-        while (file != nullptr && fgets(line, sizeof(line), file) != nullptr)
-            content += line;
-        if (file != nullptr)
-            fclose(file);
-        return content;
-    };
-    EXPECT_EQ(read(first), "\033[31m[ERROR]\t[Test] TestBody: to first\033[0m\n");
-    EXPECT_EQ(read(second), "[INFO]\t[Test] TestBody: to second\n");
+    EXPECT_EQ(read_File(first), "\033[31m[ERROR]\t[Test] TestBody: to first\033[0m\n");
+    EXPECT_EQ(read_File(second), "[INFO]\t[Test] TestBody: to second\n");
     remove(first.c_str());
     remove(second.c_str());
 }

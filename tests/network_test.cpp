@@ -11,6 +11,8 @@
 #include "log.h"
 #include "network.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -19,11 +21,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,18 +33,6 @@ const char* const stanza_file = "/etc/network/interfaces.d/eth0";
 const char* const keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
 const char* const config_dirs[] = {"/etc/netplan", "/etc/network/interfaces.d",
                                    "/etc/NetworkManager/system-connections", "/run"};
-
-std::string read_File(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_File(const std::string& path, const std::string& text, mode_t mode = 0600) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-    chmod(path.c_str(), mode);
-}
 
 bool file_Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
@@ -59,25 +46,7 @@ mode_t file_Mode(const std::string& path) {
 
 // Runs a shell command line; exit status and the merged output.
 int run(const std::string& command, std::string* output = nullptr) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    std::string text;
-    char chunk[512];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
-        text.append(chunk, got);
-    int status = pclose(pipe);
-    if (output != nullptr)
-        *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-size_t count_Of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        count++;
-    return count;
+    return run_Shell(command + " 2>&1", output);
 }
 
 // ---- The private namespaces, set up once per test process ------------------
@@ -137,25 +106,20 @@ if [ "$1" = -t ] && [ "$2" = -f ]; then cat "@DIR@/nm_$3" 2>/dev/null; fi
 exit 0
 )";
 
-class Network_Host : public ::testing::Test {
+class Network_Host : public Fake_Bin_Test {
 protected:
     void SetUp() override {
         if (!namespace_problem.empty())
             GTEST_SKIP() << "namespace tests skipped: " << namespace_problem;
-        char pattern[] = "/tmp/network_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_NO_FATAL_FAILURE(Fake_Bin_Test::SetUp());
         for (const char* path : config_dirs) {
             ASSERT_EQ(mount("tmpfs", path, "tmpfs", 0, "mode=0755"), 0) << path;
             mounted.push_back(path);
         }
         mkdir("/run/network", 0755);
-        ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
         install_Fake("systemctl", fake_systemctl);
         install_Fake("netplan", fake_netplan);
         install_Fake("nmcli", fake_nmcli);
-        old_path = getenv("PATH");
-        setenv("PATH", (dir + "/bin:" + old_path).c_str(), 1);
         set_Log_Output_File((dir + "/log").c_str(), "w");
         reset_Live_Network();
     }
@@ -164,17 +128,9 @@ protected:
         if (dir.empty())
             return;
         init_Log_Output();
-        if (!old_path.empty())
-            setenv("PATH", old_path.c_str(), 1);
         for (auto it = mounted.rbegin(); it != mounted.rend(); ++it)
             umount2(it->c_str(), MNT_DETACH);
-        run("rm -rf '" + dir + "'");
-    }
-
-    void install_Fake(const std::string& name, std::string text) {
-        for (size_t at; (at = text.find("@DIR@")) != std::string::npos;)
-            text.replace(at, 5, dir);
-        write_File(dir + "/bin/" + name, text, 0755);
+        Fake_Bin_Test::TearDown();
     }
 
     static void reset_Live_Network() {
@@ -220,8 +176,6 @@ protected:
         EXPECT_EQ(Network::set_Config(Network::DNS2, dns2), 0);
     }
 
-    std::string dir;
-    std::string old_path;
     std::vector<std::string> mounted;
 };
 

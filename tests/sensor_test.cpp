@@ -4,98 +4,22 @@
 // process, so every case runs in a child process of its own.
 #include "sensor.h"
 
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "log.h"
+#include "test_support.h"
 
 namespace {
 
-std::string read_File(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-void write_File(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::trunc);
-    file << content;
-}
-
-struct Child_Result {
-    bool skipped = false;
-    std::string results; // what the body wrote
-    std::string log;     // the child's standard output and error
-};
-
-// Runs `body` in a child process, in a private mount namespace when asked;
-// the child's log lines are collected in a file under `dir`.
-Child_Result run_In_Child(const std::string& dir, bool mount_namespace,
-                          const std::function<void(std::ostream&)>& body) {
-    Child_Result result;
-    const std::string log_path = dir + "/child.log";
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) {
-        result.results = "pipe failed";
-        return result;
-    }
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipe_fds[0]);
-        alarm(60);
-        int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log_fd, STDOUT_FILENO);
-        dup2(log_fd, STDERR_FILENO);
-        if (mount_namespace && (unshare(CLONE_NEWNS) != 0 ||
-                                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
-            _exit(77);
-        std::ostringstream results;
-        body(results);
-        std::string text = results.str();
-        ssize_t written = write(pipe_fds[1], text.data(), text.size());
-        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
-    }
-    close(pipe_fds[1]);
-    char chunk[512];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
-        result.results.append(chunk, static_cast<size_t>(got));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped))
-        result.results += "child failed, status " + std::to_string(status);
-    result.log = read_File(log_path);
-    return result;
-}
-
-class Sensor_Test : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/sensor_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
-    std::string dir;
-};
+class Sensor_Test : public Temp_Dir_Test {};
 
 const char* const hwmon_4c = "/sys/class/i2c-adapter/i2c-0/0-004c/hwmon";
 const char* const hwmon_4d = "/sys/class/i2c-adapter/i2c-0/0-004d/hwmon";
@@ -107,10 +31,10 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
     // A recording cat shows whether a reading was attempted.
     const std::string bin = dir + "/bin";
     ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-    write_File(bin + "/cat", "#!/bin/sh\necho called >> '" + dir + "/cat.calls'\necho 12000\n");
-    chmod((bin + "/cat").c_str(), 0755);
+    write_File(bin + "/cat", "#!/bin/sh\necho called >> '" + dir + "/cat.calls'\necho 12000\n",
+               0755);
 
-    Child_Result child = run_In_Child(dir, false, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", HOST_MOUNTS, [&](std::ostream& out) {
         setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
         init_PEC_Sensor();
         update_Temperature();
@@ -153,7 +77,7 @@ void with_Bound_Sensor(const std::string& addresses, const std::function<void()>
 }
 
 TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
-    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
         with_Bound_Sensor("4d", [&] {
             const std::string input = "/sys/class/hwmon/hwmon8/temp2_input";
             set_Debug_Log(true);
@@ -202,7 +126,7 @@ TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
 }
 
 TEST_F(Sensor_Test, FirstAddressWinsWhenBothAreBound) {
-    Child_Result child = run_In_Child(dir, true, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
         with_Bound_Sensor("4c 4d", [&] {
             write_File("/sys/class/hwmon/hwmon7/temp2_input", "30000\n");
             write_File("/sys/class/hwmon/hwmon8/temp2_input", "50000\n");

@@ -4,74 +4,22 @@
 // string getters.
 #include "system_info.h"
 
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "log.h"
+#include "test_support.h"
 
 namespace {
 
-std::string read_File(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
-void write_File(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::trunc);
-    file << content;
-}
-
-// A temporary directory with a bin/ in front of PATH, where fake host
-// commands record each call as one line: "argc=N [arg1] [arg2] ...".
-class System_Info_Test : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/system_info_test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        bin = dir + "/bin";
-        ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-        old_path = getenv("PATH");
-        setenv("PATH", (bin + ":" + old_path).c_str(), 1);
-    }
-    void TearDown() override {
-        setenv("PATH", old_path.c_str(), 1);
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
-
-    // `output` is printed by the fake on each call.
-    void add_Fake_Command(const std::string& name, const std::string& output) {
-        std::string path = bin + "/" + name;
-        write_File(path, "#!/bin/sh\n"
-                         "{ printf 'argc=%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
-                         "done; echo; } >> '" +
-                             calls_Path(name) + "'\nprintf '%b' '" + output + "'\n");
-        chmod(path.c_str(), 0755);
-    }
-    std::string calls_Path(const std::string& name) const { return dir + "/" + name + ".calls"; }
-    std::string get_Calls(const std::string& name) const { return read_File(calls_Path(name)); }
-
-    std::string dir;
-    std::string bin;
-    std::string old_path;
-};
+class System_Info_Test : public Fake_Bin_Test {};
 
 void expect_Hostname_One(const char* name, bool expected) {
     EXPECT_EQ(System_Info::is_Valid_Hostname(name), expected)
@@ -209,39 +157,6 @@ TEST_F(System_Info_Test, StringGettersTakeOneCleanLine) {
     EXPECT_EQ(System_Info::get_Kernel_Version(), names.release);
 }
 
-// Runs `body` in a child with its own mount namespace and returns what the
-// body wrote to its result stream; `*skipped` when no namespace can be made.
-std::string run_In_Mount_Namespace(const std::function<void(std::ostream&)>& body, bool* skipped) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
-        return "pipe failed";
-    pid_t child = fork();
-    if (child == 0) {
-        close(pipe_fds[0]);
-        alarm(60);
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-            _exit(77);
-        std::ostringstream results;
-        body(results);
-        std::string text = results.str();
-        ssize_t written = write(pipe_fds[1], text.data(), text.size());
-        _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
-    }
-    close(pipe_fds[1]);
-    std::string text;
-    char chunk[512];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], chunk, sizeof(chunk))) > 0)
-        text.append(chunk, static_cast<size_t>(got));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    *skipped = WIFEXITED(status) && WEXITSTATUS(status) == 77;
-    if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !*skipped))
-        text += "child failed, status " + std::to_string(status);
-    return text;
-}
-
 TEST_F(System_Info_Test, MemoryTotalSizeFromMeminfo) {
     struct Case {
         const char* name;
@@ -257,32 +172,29 @@ TEST_F(System_Info_Test, MemoryTotalSizeFromMeminfo) {
     for (const Case& c : cases)
         write_File(dir + "/" + c.name, c.content);
 
-    bool skipped = false;
-    std::string results = run_In_Mount_Namespace(
-        [&](std::ostream& out) {
-            for (const Case& c : cases) {
-                std::string source = dir + "/" + c.name;
-                if (mount(source.c_str(), "/proc/meminfo", nullptr, MS_BIND, nullptr) != 0) {
-                    out << c.name << "=mount failed\n";
-                    continue;
-                }
-                out << c.name << "=" << System_Info::get_Memory_Total_Size() << "\n";
-                umount("/proc/meminfo");
+    Child_Result child = run_In_Child("", PRIVATE_MOUNTS, [&](std::ostream& out) {
+        for (const Case& c : cases) {
+            std::string source = dir + "/" + c.name;
+            if (mount(source.c_str(), "/proc/meminfo", nullptr, MS_BIND, nullptr) != 0) {
+                out << c.name << "=mount failed\n";
+                continue;
             }
-            // No /proc at all: the file cannot be opened.
-            if (mount("none", "/proc", "tmpfs", 0, nullptr) == 0)
-                out << "missing=" << System_Info::get_Memory_Total_Size() << "\n";
-        },
-        &skipped);
-    if (skipped)
+            out << c.name << "=" << System_Info::get_Memory_Total_Size() << "\n";
+            umount("/proc/meminfo");
+        }
+        // No /proc at all: the file cannot be opened.
+        if (mount("none", "/proc", "tmpfs", 0, nullptr) == 0)
+            out << "missing=" << System_Info::get_Memory_Total_Size() << "\n";
+    });
+    if (child.skipped)
         GTEST_SKIP() << "needs a private mount namespace (run as root)";
-    EXPECT_EQ(results, "just_under_16=15\n"
-                       "exactly_16=16\n"
-                       "not_first=2\n"
-                       "no_memtotal=0\n"
-                       "not_a_number=0\n"
-                       "empty=0\n"
-                       "missing=0\n");
+    EXPECT_EQ(child.results, "just_under_16=15\n"
+                             "exactly_16=16\n"
+                             "not_first=2\n"
+                             "no_memtotal=0\n"
+                             "not_a_number=0\n"
+                             "empty=0\n"
+                             "missing=0\n");
 }
 
 TEST(System_Info_Memory, HostMemoryIsWholeGibibytesOfMemTotal) {
