@@ -1,0 +1,606 @@
+// The card's IPv4 settings end to end: the simulated BMC sends a static
+// configuration and an apply to the real daemon binary on the bench, once per
+// way a host may manage its network. Afterwards eth0 in the card's namespaces
+// carries the new address, the card's next description set reports it, and
+// the manager's own configuration holds it as the real tools read it (netplan
+// generate, ifquery, a running NetworkManager). One run sends hostile texts
+// instead and shows that nothing changes.
+// Needs root: the bench's sandbox uses mount, network and PID namespaces.
+
+#include "pec_bench/bench.h"
+
+#include <gtest/gtest.h>
+#include <yaml-cpp/yaml.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using pec_bench::Bench;
+using pec_bench::TraceEvent;
+namespace proto = pec_bench::proto;
+
+namespace {
+
+const char* const netplan_file = "/etc/netplan/01-netcfg.yaml";
+const char* const stanza_file = "/etc/network/interfaces.d/eth0";
+const char* const keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
+
+// What the BMC sends in one static configuration.
+struct Addressing {
+    const char* ip;
+    const char* netmask;
+    int prefix;
+    const char* gateway;
+    const char* dns1;
+    const char* dns2;
+};
+
+// ---- Files and commands --------------------------------------------------------
+
+std::string read_Text(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool file_Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Permission bits of `path`, -1 when it is missing.
+int file_Mode(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+std::string shell_Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs `command` through the shell; its standard output and error go to
+// `*output`. The exit status, or -1 when it did not end normally.
+int run_Shell(const std::string& command, std::string* output) {
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return -1;
+    std::string text;
+    char chunk[512];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+        text.append(chunk, got);
+    int status = pclose(pipe);
+    *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+size_t count_Of(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& t : texts)
+        all += (all.empty() ? "\"" : ", \"") + t + "\"";
+    return "[" + all + "]";
+}
+
+// ---- The card's namespaces -----------------------------------------------------
+
+// The daemon process of `bench`: the pec_daemon whose environment names the
+// bench's run directory. 0 when there is none.
+pid_t daemon_Pid(const Bench& bench) {
+    const std::string mark = "BENCH_RUN_DIR=" + bench.run_dir();
+    pid_t found = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = proc != nullptr ? readdir(proc) : nullptr) {
+        char* end = nullptr;
+        long pid = strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid <= 0)
+            continue;
+        const std::string dir = std::string("/proc/") + entry->d_name;
+        if (read_Text(dir + "/comm") != "pec_daemon\n")
+            continue;
+        const std::string environment = read_Text(dir + "/environ");
+        std::istringstream in(environment);
+        std::string variable;
+        while (std::getline(in, variable, '\0')) {
+            if (variable == mark)
+                found = static_cast<pid_t>(pid);
+        }
+        if (found != 0)
+            break;
+    }
+    if (proc != nullptr)
+        closedir(proc);
+    return found;
+}
+
+// Runs a shell command as a process of the card's host sees it: in the
+// sandbox's mount namespace (its /etc, its /run with NetworkManager's bus),
+// network namespace (its eth0) and PID namespace (NetworkManager hides a
+// profile's settings from a caller whose process it cannot see). Output goes
+// to `*output`; the exit status, or -1 when the sandbox is not found.
+int in_Sandbox(const Bench& bench, const std::string& command, std::string* output) {
+    pid_t pid = daemon_Pid(bench);
+    if (pid == 0) {
+        *output = "no daemon process found for " + bench.run_dir();
+        return -1;
+    }
+    return run_Shell("nsenter --target " + std::to_string(pid) +
+                         " --mount --net --pid -- /bin/sh -c " + shell_Quote(command),
+                     output);
+}
+
+// Repeats `command` in the sandbox for up to `seconds` until its output is
+// `expected`; returns the last output.
+std::string await_In_Sandbox(const Bench& bench, const std::string& command,
+                             const std::string& expected, int seconds) {
+    std::string output;
+    for (int i = 0; i < seconds * 5; ++i) {
+        in_Sandbox(bench, command, &output);
+        if (output == expected)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return output;
+}
+
+// The path of a file of the card's host as the test sees it: the bench binds
+// its run directory's etc/ tree over the sandbox's configuration directories.
+std::string host_Path(const Bench& bench, const std::string& path) {
+    return bench.run_dir() + path;
+}
+
+// ---- The card's reports --------------------------------------------------------
+
+bool is_IP_Report(const TraceEvent& e) {
+    return e.event == "card_write" && e.packet.address() == proto::DESCRIPTION &&
+           e.packet.subaddress() == proto::DESC_IP_ADDRESS;
+}
+
+bool is_Apply_Delivery(const TraceEvent& e) {
+    return e.event == "card_read" && e.packet.address() == proto::NETWORK &&
+           e.packet.subaddress() == proto::NET_APPLY;
+}
+
+// The addresses the card reported in its description sets since the BMC's
+// last apply reached it (all of them when none has).
+std::vector<std::string> reports_Since_Apply(const Bench& bench) {
+    std::vector<TraceEvent> trace = bench.trace();
+    size_t from = 0;
+    for (size_t i = 0; i < trace.size(); ++i) {
+        if (is_Apply_Delivery(trace[i]))
+            from = i + 1;
+    }
+    std::vector<std::string> reports;
+    for (size_t i = from; i < trace.size(); ++i) {
+        if (is_IP_Report(trace[i]))
+            reports.push_back(trace[i].packet.text());
+    }
+    return reports;
+}
+
+std::string daemon_Log(const Bench& bench) {
+    return "daemon stdout:\n" + bench.daemon_stdout() + "daemon stderr:\n" + bench.daemon_stderr() +
+           "sandbox log:\n" + read_Text(bench.run_dir() + "/sandbox.log");
+}
+
+// Starts the daemon and waits for its two description sets of start-up: the
+// first goes out before the first sample of eth0, the second after it. When
+// the sandbox could not bring up the system bus or NetworkManager, the test is
+// skipped with what the sandbox logged: that is this machine, not the card.
+void start_Card(Bench& bench) {
+    ASSERT_TRUE(bench.start_daemon(PEC_DAEMON_PATH)) << bench.trace().back().detail;
+    if (bench.wait_for(is_IP_Report, 2, std::chrono::seconds(60)))
+        return;
+    const std::string sandbox_log = read_Text(bench.run_dir() + "/sandbox.log");
+    if (contains(sandbox_log, "sandbox: NetworkManager did not start") ||
+        contains(sandbox_log, "sandbox: dbus-daemon failed"))
+        GTEST_SKIP() << "NetworkManager cannot run in the bench's sandbox on this machine:\n"
+                     << sandbox_log << "NetworkManager log:\n"
+                     << read_Text(bench.run_dir() + "/nm.log");
+    FAIL() << "no start-up description sets\n" << daemon_Log(bench);
+}
+
+// The BMC's sequence for a static address, in the order its firmware sends it.
+void send_Static(Bench& bench, const Addressing& a) {
+    std::string error;
+    ASSERT_TRUE(bench.run_script(std::string("mode static\n") + "ip " + a.ip + "\nnetmask " +
+                                     a.netmask + "\ngateway " + a.gateway + "\ndns1 " + a.dns1 +
+                                     "\ndns2 " + a.dns2 + "\napply\n",
+                                 &error))
+        << error;
+}
+
+// After the apply the card's next description set carries the new address.
+// While the manager takes eth0 down and up again the card may see it without
+// an address for a moment and report "0.0.0.0" first; it must then report the
+// new address and nothing else.
+void expect_Reported(Bench& bench, const std::string& ip) {
+    bool seen = bench.wait_for(
+        [&](const TraceEvent& e) { return is_IP_Report(e) && e.packet.text() == ip; }, 1,
+        std::chrono::seconds(60));
+    std::vector<std::string> reports = reports_Since_Apply(bench);
+    ASSERT_TRUE(seen) << "card never reported " << ip << "; reports since the apply "
+                      << joined(reports) << "\n"
+                      << daemon_Log(bench);
+    size_t next = 0;
+    while (next < reports.size() && reports[next] == "0.0.0.0")
+        ++next;
+    ASSERT_LT(next, reports.size()) << joined(reports);
+    for (size_t i = next; i < reports.size(); ++i)
+        EXPECT_EQ(reports[i], ip) << "reports since the apply " << joined(reports);
+}
+
+// eth0 carries exactly the new address, and the default route goes through
+// the new gateway.
+void expect_Live(const Bench& bench, const Addressing& a) {
+    const std::string cidr = std::string(a.ip) + "/" + std::to_string(a.prefix);
+    EXPECT_EQ(
+        await_In_Sandbox(bench, "ip -4 -o addr show dev eth0 | awk '{print $4}'", cidr + "\n", 10),
+        cidr + "\n");
+    const std::string route = std::string("default via ") + a.gateway + " dev eth0";
+    EXPECT_EQ(await_In_Sandbox(bench, "ip -4 route show default | awk '{print $1, $2, $3, $4, $5}'",
+                               route + "\n", 10),
+              route + "\n");
+}
+
+void expect_No_Network_Errors(const Bench& bench) {
+    EXPECT_FALSE(contains(bench.daemon_stderr(), "[Network]")) << bench.daemon_stderr();
+}
+
+// The calls of one stand-in program whose first argument is `verb`.
+std::vector<pec_bench::StandinCall> calls_Of(const Bench& bench, const std::string& program,
+                                             const std::string& verb) {
+    std::vector<pec_bench::StandinCall> calls;
+    for (const pec_bench::StandinCall& c : bench.standin_calls()) {
+        if (c.program == program && !c.args.empty() && c.args[0] == verb)
+            calls.push_back(c);
+    }
+    return calls;
+}
+
+// ---- Reading the managers' configuration ----------------------------------------
+
+// A YAML node in flow form with its keys in file order, so one comparison
+// checks content and order: {network: {ethernets: {eth0: {dhcp4: true}}}}.
+std::string flow(const YAML::Node& node) {
+    std::string text;
+    switch (node.Type()) {
+    case YAML::NodeType::Map:
+        for (const auto& entry : node)
+            text += (text.empty() ? "" : ", ") + entry.first.as<std::string>() + ": " +
+                    flow(entry.second);
+        return "{" + text + "}";
+    case YAML::NodeType::Sequence:
+        for (const auto& entry : node)
+            text += (text.empty() ? "" : ", ") + flow(entry);
+        return "[" + text + "]";
+    case YAML::NodeType::Scalar:
+        return node.as<std::string>();
+    default:
+        return "~";
+    }
+}
+
+std::string netplan_Flow(const Bench& bench) {
+    try {
+        return flow(YAML::LoadFile(host_Path(bench, netplan_file)));
+    } catch (const std::exception& e) {
+        return std::string("not loadable: ") + e.what();
+    }
+}
+
+// The systemd-networkd unit that the real netplan generates from the card's
+// netplan file; empty with the reason in `*errors` when it refuses the file.
+std::string netplan_Generate(const Bench& bench, std::string* errors) {
+    char root[] = "/tmp/network_system.XXXXXX";
+    if (mkdtemp(root) == nullptr) {
+        *errors = "no temporary directory";
+        return "";
+    }
+    const std::string dir = root;
+    std::string output;
+    run_Shell("mkdir -p " + dir + "/etc/netplan && cp " +
+                  shell_Quote(host_Path(bench, netplan_file)) + " " + dir +
+                  "/etc/netplan/ && chmod 600 " + dir + "/etc/netplan/*",
+              &output);
+    std::string unit;
+    if (run_Shell("netplan generate --root-dir " + dir, errors) == 0)
+        unit = read_Text(dir + "/run/systemd/network/10-netplan-eth0.network");
+    run_Shell("rm -rf " + dir, &output);
+    return unit;
+}
+
+// The interface map of a static apply, keys in the order the update leaves
+// them.
+std::string static_Interface_Map(const Addressing& a) {
+    return std::string("{dhcp4: false, addresses: [") + a.ip + "/" + std::to_string(a.prefix) +
+           "], routes: [{to: default, via: " + a.gateway + "}], nameservers: {addresses: [" +
+           a.dns1 + ", " + a.dns2 + "]}}";
+}
+
+// The real netplan accepts the file and makes of it the static address, the
+// default route and the two name servers.
+void expect_Netplan_Static(const Bench& bench, const Addressing& a) {
+    std::string errors;
+    std::string unit = netplan_Generate(bench, &errors);
+    ASSERT_FALSE(unit.empty()) << "netplan generate refused the file: " << errors << "\n"
+                               << read_Text(host_Path(bench, netplan_file));
+    EXPECT_TRUE(contains(unit, std::string("Address=") + a.ip + "/" + std::to_string(a.prefix)))
+        << unit;
+    EXPECT_TRUE(contains(unit, std::string("Gateway=") + a.gateway)) << unit;
+    EXPECT_TRUE(contains(unit, std::string("DNS=") + a.dns1)) << unit;
+    EXPECT_TRUE(contains(unit, std::string("DNS=") + a.dns2)) << unit;
+    EXPECT_FALSE(contains(unit, "DHCP=")) << unit;
+    // The bench's "netplan apply" ran the same check inside the card's host.
+    std::vector<pec_bench::StandinCall> applies = calls_Of(bench, "netplan", "apply");
+    ASSERT_EQ(applies.size(), 1u);
+    EXPECT_EQ(applies[0].status, 0) << read_Text(bench.run_dir() + "/netplan-apply.errors");
+}
+
+// NetworkManager holds the settings of the modify command, the device runs
+// them from the daemon's keyfile, and NetworkManager wrote them to it.
+void expect_Network_Manager_Static(const Bench& bench, const Addressing& a) {
+    const std::string cidr = std::string(a.ip) + "/" + std::to_string(a.prefix);
+    std::string output;
+    EXPECT_EQ(in_Sandbox(bench,
+                         "nmcli -t -f ipv4.method,ipv4.addresses,ipv4.gateway,ipv4.dns con show "
+                         "eth0",
+                         &output),
+              0);
+    EXPECT_EQ(output, "ipv4.method:manual\nipv4.addresses:" + cidr + "\nipv4.gateway:" + a.gateway +
+                          "\nipv4.dns:" + a.dns1 + "," + a.dns2 + "\n");
+    EXPECT_EQ(await_In_Sandbox(bench, "nmcli -t -f NAME,DEVICE,FILENAME con show --active",
+                               std::string("eth0:eth0:") + keyfile + "\n", 10),
+              std::string("eth0:eth0:") + keyfile + "\n");
+    in_Sandbox(bench, "nmcli -t -f NAME con show", &output);
+    EXPECT_EQ(count_Of("\n" + output, "\neth0\n"), 1u) << "one connection named eth0:\n" << output;
+    in_Sandbox(bench, "nmcli -t -f ip4.address,ip4.gateway device show eth0", &output);
+    EXPECT_EQ(output, "IP4.ADDRESS[1]:" + cidr + "\nIP4.GATEWAY:" + a.gateway + "\n");
+
+    const std::string file = read_Text(host_Path(bench, keyfile));
+    EXPECT_TRUE(contains(file, "\nmethod=manual\n")) << file;
+    EXPECT_TRUE(contains(file, "\naddress1=" + cidr)) << file;
+    EXPECT_EQ(file_Mode(host_Path(bench, keyfile)), 0600);
+    // Neither of the other managers' activations ran.
+    EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
+    EXPECT_TRUE(calls_Of(bench, "systemctl", "restart").empty());
+}
+
+class NetworkSystem : public testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root: the bench's sandbox uses mount, network and PID "
+                            "namespaces";
+        std::string output;
+        if (run_Shell("command -v nsenter", &output) != 0)
+            GTEST_SKIP() << "nsenter is missing: eth0 cannot be read inside the sandbox";
+    }
+
+    static pec_bench::Scenario scenario(const char* name) {
+        pec_bench::Scenario sc;
+        EXPECT_TRUE(pec_bench::scenario_by_name(name, &sc)) << name;
+        return sc;
+    }
+};
+
+} // namespace
+
+TEST_F(NetworkSystem, NetplanHostTakesStaticAddressFromBmc) {
+    const Addressing a = {"198.51.100.23", "255.255.255.0", 24,
+                          "198.51.100.1",  "203.0.113.53",  "198.51.100.53"};
+    Bench bench(scenario("netplan"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    EXPECT_TRUE(contains(bench.daemon_stdout(), "Interface: eth0, Manager Type: netplan\n"));
+    EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
+
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
+    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
+    expect_Live(bench, a);
+
+    // The host's own keys stay where they were; the interface map is the
+    // update's, keys in order.
+    EXPECT_EQ(netplan_Flow(bench), "{network: {version: 2, renderer: networkd, ethernets: {eth0: " +
+                                       static_Interface_Map(a) + "}}}");
+    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
+    expect_Netplan_Static(bench, a);
+    expect_No_Network_Errors(bench);
+}
+
+TEST_F(NetworkSystem, HostWithoutManagerGetsNetplanFileAndTakesStaticAddress) {
+    const Addressing a = {"192.0.2.77",  "255.255.255.0", 24,
+                          "192.0.2.254", "203.0.113.53",  "198.51.100.53"};
+    Bench bench(scenario("none"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+
+    // Start-up found no configuration and NetworkManager inactive: the daemon
+    // wrote the default netplan file, which only its owner may read.
+    const std::string out = bench.daemon_stdout();
+    EXPECT_TRUE(contains(out, "init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n"))
+        << out;
+    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: netplan\n")) << out;
+    EXPECT_EQ(netplan_Flow(bench),
+              "{network: {ethernets: {eth0: {dhcp4: true, nameservers: {addresses: [1.1.1.1, "
+              "8.8.8.8]}}}}}");
+    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
+    EXPECT_FALSE(file_Exists(host_Path(bench, keyfile)));
+    std::string errors;
+    std::string unit = netplan_Generate(bench, &errors);
+    EXPECT_TRUE(contains(unit, "DHCP=ipv4")) << errors << unit;
+    EXPECT_TRUE(contains(unit, "DNS=1.1.1.1")) << unit;
+    EXPECT_TRUE(contains(unit, "DNS=8.8.8.8")) << unit;
+
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
+    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
+    expect_Live(bench, a);
+    EXPECT_EQ(netplan_Flow(bench),
+              "{network: {ethernets: {eth0: " + static_Interface_Map(a) + "}}}");
+    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
+    expect_Netplan_Static(bench, a);
+    // The generated file is found from then on: it is written once.
+    EXPECT_EQ(count_Of(bench.daemon_stdout(), "Generated:"), 1u);
+    expect_No_Network_Errors(bench);
+}
+
+TEST_F(NetworkSystem, IfupdownHostTakesStaticAddressFromBmc) {
+    const Addressing a = {"203.0.113.40", "255.255.255.192", 26,
+                          "203.0.113.1",  "203.0.113.53",    "198.51.100.53"};
+    Bench bench(scenario("ifupdown"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    EXPECT_TRUE(contains(bench.daemon_stdout(), "Interface: eth0, Manager Type: ifupdown\n"));
+
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
+    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
+    expect_Live(bench, a);
+
+    // The stanza's three values rewritten in place; the name servers have no
+    // key in a stanza and are not written.
+    EXPECT_EQ(read_Text(host_Path(bench, stanza_file)),
+              std::string("auto eth0\niface eth0 inet static\n    address ") + a.ip +
+                  "\n    netmask " + a.netmask + "\n    gateway " + a.gateway + "\n");
+    std::string output;
+    EXPECT_EQ(in_Sandbox(bench, "ifquery eth0", &output), 0) << output;
+    EXPECT_TRUE(contains(output, std::string("address: ") + a.ip + "\n")) << output;
+    EXPECT_TRUE(contains(output, std::string("netmask: ") + a.netmask + "\n")) << output;
+    EXPECT_TRUE(contains(output, std::string("gateway: ") + a.gateway + "\n")) << output;
+    std::vector<pec_bench::StandinCall> restarts = calls_Of(bench, "systemctl", "restart");
+    ASSERT_EQ(restarts.size(), 1u);
+    EXPECT_EQ(restarts[0].args, (std::vector<std::string>{"restart", "networking.service"}));
+    EXPECT_EQ(restarts[0].status, 0) << read_Text(bench.run_dir() + "/ifupdown.log");
+    EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
+    EXPECT_FALSE(file_Exists(host_Path(bench, netplan_file)));
+    expect_No_Network_Errors(bench);
+}
+
+TEST_F(NetworkSystem, NetworkManagerHostTakesStaticAddressFromBmc) {
+    const Addressing a = {"198.51.100.77", "255.255.255.128", 25,
+                          "198.51.100.1",  "203.0.113.53",    "198.51.100.53"};
+    Bench bench(scenario("nm"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    if (IsSkipped())
+        return;
+    const std::string out = bench.daemon_stdout();
+    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: network manager\n")) << out;
+    // The host's keyfile was there: nothing is generated.
+    EXPECT_FALSE(contains(out, "Generated:")) << out;
+
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
+    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
+    expect_Live(bench, a);
+    expect_Network_Manager_Static(bench, a);
+    EXPECT_TRUE(contains(read_Text(host_Path(bench, keyfile)), "\nid=eth0\n"));
+    expect_No_Network_Errors(bench);
+}
+
+TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddress) {
+    const Addressing a = {"203.0.113.99",  "255.255.255.0", 24,
+                          "203.0.113.254", "203.0.113.53",  "198.51.100.53"};
+    Bench bench(scenario("nm-no-keyfile"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    if (IsSkipped())
+        return;
+
+    // NetworkManager ran without a keyfile for eth0: the daemon wrote its own,
+    // owner-only, and had NetworkManager load it in place of the runtime
+    // connection it had made of eth0's addresses.
+    const std::string out = bench.daemon_stdout();
+    EXPECT_TRUE(
+        contains(out, std::string("init_Network_Manager_Config: Generated: ") + keyfile + "\n"))
+        << out;
+    EXPECT_TRUE(contains(out, "init_Network_Manager_Config: Config Reloaded\n")) << out;
+    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: network manager\n")) << out;
+    EXPECT_EQ(read_Text(host_Path(bench, keyfile)),
+              "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
+              "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n");
+    EXPECT_EQ(file_Mode(host_Path(bench, keyfile)), 0600);
+    EXPECT_FALSE(file_Exists(host_Path(bench, netplan_file)));
+    std::string output;
+    in_Sandbox(bench, "nmcli -t -f NAME,FILENAME con show", &output);
+    EXPECT_TRUE(contains(output, std::string("eth0:") + keyfile + "\n")) << output;
+    EXPECT_FALSE(contains(output, ":/run/")) << output;
+
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
+    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
+    expect_Live(bench, a);
+    expect_Network_Manager_Static(bench, a);
+    EXPECT_EQ(count_Of(bench.daemon_stdout(), "Generated:"), 1u);
+    expect_No_Network_Errors(bench);
+}
+
+// Texts that are not a dotted-quad address: each is refused with an ERROR
+// line, none reaches the stanza file (written at once on this host) or a
+// command line, and the apply that follows leaves eth0 as it was.
+TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
+    Bench bench(scenario("ifupdown"));
+    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    const std::string stanza = read_Text(host_Path(bench, stanza_file));
+    ASSERT_TRUE(contains(stanza, "address 192.0.2.10\n")) << stanza;
+    // A value that got through would leave this file behind: the daemon's
+    // environment and the sandbox see the run directory at the same path.
+    const std::string marker = bench.run_dir() + "/injected";
+
+    struct Hostile {
+        uint8_t subaddress;
+        std::string text;
+    };
+    const Hostile hostile[] = {
+        {proto::NET_IP, "192.0.2.99\n    up touch " + marker},
+        {proto::NET_IP, "192.0.2.99;touch " + marker},
+        {proto::NET_GATEWAY, "192.0.2.1$(touch " + marker + ")"},
+        {proto::NET_NETMASK, "255.255.255.0' `touch " + marker + "` '"},
+        {proto::NET_DNS1, "{addresses: [192.0.2.53]}"},
+        {proto::NET_DNS2, "192.0.2.53 192.0.2.54"},
+        {proto::NET_IP, "192.0.2.300"},
+        {proto::NET_IP, " 192.0.2.99"},
+        {proto::NET_GATEWAY, "192.0.2.1" + std::string(220, '1')},
+    };
+    for (const Hostile& h : hostile)
+        bench.send(pec_bench::make_string_packet(1, proto::NETWORK, h.subaddress, h.text, true));
+    std::string error;
+    ASSERT_TRUE(bench.run_script("apply\n", &error)) << error;
+
+    // The apply restarts the networking service; wait for it to finish.
+    for (int i = 0; i < 300 && calls_Of(bench, "systemctl", "restart").empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(calls_Of(bench, "systemctl", "restart").size(), 1u) << daemon_Log(bench);
+
+    EXPECT_EQ(read_Text(host_Path(bench, stanza_file)), stanza);
+    EXPECT_FALSE(file_Exists(marker));
+    const std::string errors = bench.daemon_stderr();
+    EXPECT_EQ(count_Of(errors, "[ERROR]\t[Network] set_Config: "),
+              sizeof(hostile) / sizeof(hostile[0]))
+        << errors;
+    const Addressing before = {"192.0.2.10", "255.255.255.0", 24, "192.0.2.1", "", ""};
+    expect_Live(bench, before);
+    // The card keeps reporting the address it had.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    for (const std::string& ip : reports_Since_Apply(bench))
+        EXPECT_TRUE(ip == "192.0.2.10" || ip == "0.0.0.0") << ip;
+}
