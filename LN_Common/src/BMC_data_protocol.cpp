@@ -27,6 +27,22 @@ void set_Header_Only(Packet* packet) {
     packet->packet_length = get_Type_Header_Length(*packet);
 }
 
+// Copies the first `header_length` header bytes of `source` over those of
+// `packet`, field by field in wire order (the record owns a buffer, so it is
+// not copied as raw memory).
+void copy_Header(Packet* packet, const Packet& source, uint8_t header_length) {
+    if (header_length > 0)
+        packet->packet_length = source.packet_length;
+    if (header_length > 1)
+        packet->packet_control1 = source.packet_control1;
+    if (header_length > 2)
+        packet->packet_control2 = source.packet_control2;
+    if (header_length > 3)
+        packet->address = source.address;
+    if (header_length > 4)
+        packet->subaddress = source.subaddress;
+}
+
 } // namespace
 
 uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
@@ -62,7 +78,7 @@ uint8_t init_Packet(Packet* packet, const Packet& source_packet) {
     if (packet == &source_packet)
         return 0;
     init_Packet(packet, source_packet.packet_length);
-    memcpy(static_cast<void*>(packet), &source_packet, get_Packet_Header_Length(source_packet));
+    copy_Header(packet, source_packet, get_Packet_Header_Length(source_packet));
     uint8_t data_length = get_Packet_Data_Length(source_packet);
     if (data_length > 0 && source_packet.data != nullptr)
         memcpy(packet->data, source_packet.data, data_length);
