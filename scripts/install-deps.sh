@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
     # build
     g++ cmake make git pkg-config libyaml-cpp-dev
-    # unit and system tests
-    googletest libgtest-dev libgmock-dev
+    # unit and system tests, static analysis
+    googletest libgtest-dev libgmock-dev clang-tidy
     # host tools the daemon runs and the tests validate its files with
     iproute2 util-linux procps dbus
     netplan.io network-manager ifupdown isc-dhcp-client
