@@ -137,9 +137,10 @@ void init_PEC_Sensor() {
         sleep(5);
     }
 
-    char command[128];
-    snprintf(command, sizeof(command), "ls /sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon",
-             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address);
+    char directory[128];
+    format_Hwmon_Directory(directory, sizeof(directory), address);
+    char command[sizeof(directory) + 8];
+    snprintf(command, sizeof(command), "ls %s", directory);
     if (set_Command(command, hwmon_temp, sizeof(hwmon_temp) - 1) != 0)
         LOG_ERROR("get bmc node hwmon path error");
     LOG_INFO("Onboard Temperature sensor address: 0x%X", address);
