@@ -127,6 +127,16 @@ int exchange(int fd, const pec_bench::wire::Request& req, const void* payload, s
     return reply.result;
 }
 
+pec_bench::wire::Request request(pec_bench::wire::Op op, int32_t arg0 = 0, int32_t arg1 = 0,
+                                 int32_t arg2 = 0) {
+    pec_bench::wire::Request req{};
+    req.op = op;
+    req.arg0 = arg0;
+    req.arg1 = arg1;
+    req.arg2 = arg2;
+    return req;
+}
+
 // ---- descriptor table -------------------------------------------------------
 
 enum Kind : int { NONE = 0, I2C = 1, GPIOCHIP = 2, LINE = 3 };
@@ -184,6 +194,32 @@ int fail(int err) {
     return -1;
 }
 
+// The C library's way to give a result: -1 with errno set for a failed
+// exchange, else `ok`.
+int result_of(int r, int ok) {
+    return r < 0 ? fail(-r) : ok;
+}
+
+// An exchange that only tells whether the simulator did it.
+int command(int fd, const pec_bench::wire::Request& req, const void* payload = nullptr,
+            size_t len = 0) {
+    return result_of(exchange(fd, req, payload, len, nullptr, 0, nullptr), 0);
+}
+
+// An exchange whose answer is one kernel structure `T`, handed to the
+// caller's `out` as the ioctl would fill it.
+template <typename T>
+int fetch(int fd, const pec_bench::wire::Request& req, void* out) {
+    T answer{};
+    size_t got = 0;
+    int r = exchange(fd, req, nullptr, 0, &answer, sizeof(answer), &got);
+    if (r < 0) {
+        return fail(-r);
+    }
+    memcpy(out, &answer, sizeof(answer));
+    return 0;
+}
+
 // Connects, announces what the descriptor is and remembers it.
 int open_device(Kind kind, pec_bench::wire::Op hello, int arg0, const void* payload, size_t len,
                 bool cloexec, int missing_errno) {
@@ -191,11 +227,7 @@ int open_device(Kind kind, pec_bench::wire::Op hello, int arg0, const void* payl
     if (fd < 0) {
         return fail(missing_errno);
     }
-    pec_bench::wire::Request req{};
-    req.op = hello;
-    req.arg0 = arg0;
-    req.arg1 = getpid();
-    int r = exchange(fd, req, payload, len, nullptr, 0, nullptr);
+    int r = exchange(fd, request(hello, arg0, getpid()), payload, len, nullptr, 0, nullptr);
     if (r < 0 || !remember(fd, kind)) {
         libc().close(fd);
         return fail(r < 0 ? -r : EMFILE);
@@ -218,11 +250,22 @@ int device_kind(const char* path) {
 
 int open_interposed(int kind, int flags) {
     bool cloexec = (flags & O_CLOEXEC) != 0;
-    if (kind == I2C) {
-        return open_device(I2C, pec_bench::wire::OP_HELLO_I2C, 0, nullptr, 0, cloexec, ENOENT);
-    }
-    return open_device(GPIOCHIP, pec_bench::wire::OP_HELLO_GPIOCHIP, 0, nullptr, 0, cloexec,
-                       ENOENT);
+    Kind device = kind == I2C ? I2C : GPIOCHIP;
+    pec_bench::wire::Op hello =
+        kind == I2C ? pec_bench::wire::OP_HELLO_I2C : pec_bench::wire::OP_HELLO_GPIOCHIP;
+    return open_device(device, hello, 0, nullptr, 0, cloexec, ENOENT);
+}
+
+// The exported open functions: one of the card's devices when `path` names
+// it, else the C library's function `pass` with the caller's arguments.
+int open_path(const char* path, int flags, mode_t mode, open_fn pass) {
+    int kind = device_kind(path);
+    return kind != NONE ? open_interposed(kind, flags) : pass(path, flags, mode);
+}
+
+int openat_path(int dirfd, const char* path, int flags, mode_t mode, openat_fn pass) {
+    int kind = device_kind(path);
+    return kind != NONE ? open_interposed(kind, flags) : pass(dirfd, path, flags, mode);
 }
 
 mode_t mode_arg(int flags, va_list ap) {
@@ -239,11 +282,9 @@ ssize_t i2c_write(Slot& s, int fd, const void* buf, size_t n) {
         return fail(EINVAL);
     }
     std::lock_guard<std::mutex> guard(s.lock);
-    pec_bench::wire::Request req{};
-    req.op = pec_bench::wire::OP_I2C_WRITE;
-    req.arg0 = s.slave;
-    int r = exchange(fd, req, buf, n, nullptr, 0, nullptr);
-    return r < 0 ? fail(-r) : r;
+    int r =
+        exchange(fd, request(pec_bench::wire::OP_I2C_WRITE, s.slave), buf, n, nullptr, 0, nullptr);
+    return result_of(r, r);
 }
 
 ssize_t i2c_read(Slot& s, int fd, void* buf, size_t n) {
@@ -251,34 +292,27 @@ ssize_t i2c_read(Slot& s, int fd, void* buf, size_t n) {
         n = pec_bench::wire::max_payload;
     }
     std::lock_guard<std::mutex> guard(s.lock);
-    pec_bench::wire::Request req{};
-    req.op = pec_bench::wire::OP_I2C_READ;
-    req.arg0 = s.slave;
-    req.arg1 = static_cast<int32_t>(n);
     size_t got = 0;
-    int r = exchange(fd, req, nullptr, 0, buf, n, &got);
+    int r = exchange(fd, request(pec_bench::wire::OP_I2C_READ, s.slave, static_cast<int32_t>(n)),
+                     nullptr, 0, buf, n, &got);
     if (r < 0) {
         return fail(-r);
     }
     return static_cast<ssize_t>(got < static_cast<size_t>(r) ? got : static_cast<size_t>(r));
 }
 
-int i2c_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
+int i2c_ioctl(Slot& s, int fd, unsigned long op, void* arg) {
     std::lock_guard<std::mutex> guard(s.lock);
-    pec_bench::wire::Request req{};
-    switch (request) {
+    switch (op) {
     case I2C_SLAVE:
     case I2C_SLAVE_FORCE: {
         long addr = reinterpret_cast<long>(arg);
         if (addr < 0 || addr > 0x7F) {
             return fail(EINVAL);
         }
-        req.op = pec_bench::wire::OP_I2C_SET_SLAVE;
-        req.arg0 = static_cast<int32_t>(addr);
-        req.arg1 = request == I2C_SLAVE_FORCE ? 1 : 0;
-        int r = exchange(fd, req, nullptr, 0, nullptr, 0, nullptr);
-        if (r < 0) {
-            return fail(-r);
+        if (command(fd, request(pec_bench::wire::OP_I2C_SET_SLAVE, static_cast<int32_t>(addr),
+                                op == I2C_SLAVE_FORCE ? 1 : 0)) != 0) {
+            return -1;
         }
         s.slave = static_cast<int>(addr);
         return 0;
@@ -301,10 +335,9 @@ int i2c_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
         if (data->data != nullptr) {
             memcpy(&block, data->data, sizeof(block));
         }
-        req.op = pec_bench::wire::OP_I2C_SMBUS;
-        req.arg0 = s.slave;
-        req.arg1 = data->read_write;
-        req.arg2 = static_cast<int32_t>(data->command | (data->size << 8));
+        pec_bench::wire::Request req =
+            request(pec_bench::wire::OP_I2C_SMBUS, s.slave, data->read_write,
+                    static_cast<int32_t>(data->command | (data->size << 8)));
         i2c_smbus_data answer{};
         size_t got = 0;
         int r = exchange(fd, req, &block, sizeof(block), &answer, sizeof(answer), &got);
@@ -323,75 +356,54 @@ int i2c_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
 
 // ---- GPIO -------------------------------------------------------------------
 
-int gpio_chip_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
-    if (arg == nullptr) {
-        return fail(EFAULT);
+// A line handle or line event request (`Line_Request` is the kernel's
+// structure of the one or the other): a further connection that stands for
+// the line, handed back in the request's fd.
+template <typename Line_Request>
+int open_line(pec_bench::wire::Op hello, void* arg) {
+    auto* lr = static_cast<Line_Request*>(arg);
+    int line = open_device(LINE, hello, 0, lr, sizeof(*lr), true, ENODEV);
+    if (line < 0) {
+        return -1;
     }
-    std::lock_guard<std::mutex> guard(s.lock);
-    pec_bench::wire::Request req{};
-    switch (request) {
-    case GPIO_GET_CHIPINFO_IOCTL: {
-        req.op = pec_bench::wire::OP_GPIO_CHIPINFO;
-        gpiochip_info info{};
-        size_t got = 0;
-        int r = exchange(fd, req, nullptr, 0, &info, sizeof(info), &got);
-        if (r < 0) {
-            return fail(-r);
-        }
-        memcpy(arg, &info, sizeof(info));
-        return 0;
-    }
-    case GPIO_GET_LINEHANDLE_IOCTL: {
-        auto* hr = static_cast<gpiohandle_request*>(arg);
-        int line = open_device(LINE, pec_bench::wire::OP_HELLO_LINEHANDLE, 0, hr, sizeof(*hr), true,
-                               ENODEV);
-        if (line < 0) {
-            return -1;
-        }
-        hr->fd = line;
-        return 0;
-    }
-    case GPIO_GET_LINEEVENT_IOCTL: {
-        auto* er = static_cast<gpioevent_request*>(arg);
-        int line = open_device(LINE, pec_bench::wire::OP_HELLO_LINEEVENT, 0, er, sizeof(*er), true,
-                               ENODEV);
-        if (line < 0) {
-            return -1;
-        }
-        er->fd = line;
-        return 0;
-    }
+    lr->fd = line;
+    return 0;
+}
+
+int gpio_chip_ioctl(int fd, unsigned long op, void* arg) {
+    switch (op) {
+    case GPIO_GET_CHIPINFO_IOCTL:
+        return fetch<gpiochip_info>(fd, request(pec_bench::wire::OP_GPIO_CHIPINFO), arg);
+    case GPIO_GET_LINEHANDLE_IOCTL:
+        return open_line<gpiohandle_request>(pec_bench::wire::OP_HELLO_LINEHANDLE, arg);
+    case GPIO_GET_LINEEVENT_IOCTL:
+        return open_line<gpioevent_request>(pec_bench::wire::OP_HELLO_LINEEVENT, arg);
     default:
         return fail(ENOTTY);
     }
 }
 
-int gpio_line_ioctl(Slot& s, int fd, unsigned long request, void* arg) {
+int gpio_line_ioctl(int fd, unsigned long op, void* arg) {
+    switch (op) {
+    case GPIOHANDLE_GET_LINE_VALUES_IOCTL:
+        return fetch<gpiohandle_data>(fd, request(pec_bench::wire::OP_GPIO_GET_VALUES), arg);
+    case GPIOHANDLE_SET_LINE_VALUES_IOCTL:
+        return command(fd, request(pec_bench::wire::OP_GPIO_SET_VALUES), arg,
+                       sizeof(gpiohandle_data));
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+// Every request on a GPIO descriptor takes a structure; `handler` (the chip's
+// or the line's) serves it under the descriptor's lock.
+int gpio_ioctl(Slot& s, int (*handler)(int, unsigned long, void*), int fd, unsigned long op,
+               void* arg) {
     if (arg == nullptr) {
         return fail(EFAULT);
     }
     std::lock_guard<std::mutex> guard(s.lock);
-    pec_bench::wire::Request req{};
-    switch (request) {
-    case GPIOHANDLE_GET_LINE_VALUES_IOCTL: {
-        req.op = pec_bench::wire::OP_GPIO_GET_VALUES;
-        gpiohandle_data values{};
-        size_t got = 0;
-        int r = exchange(fd, req, nullptr, 0, &values, sizeof(values), &got);
-        if (r < 0) {
-            return fail(-r);
-        }
-        memcpy(arg, &values, sizeof(values));
-        return 0;
-    }
-    case GPIOHANDLE_SET_LINE_VALUES_IOCTL: {
-        req.op = pec_bench::wire::OP_GPIO_SET_VALUES;
-        int r = exchange(fd, req, arg, sizeof(gpiohandle_data), nullptr, 0, nullptr);
-        return r < 0 ? fail(-r) : 0;
-    }
-    default:
-        return fail(ENOTTY);
-    }
+    return handler(fd, op, arg);
 }
 
 } // namespace
@@ -405,11 +417,7 @@ int open(const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
     va_end(ap);
-    int kind = device_kind(path);
-    if (kind != NONE) {
-        return open_interposed(kind, flags);
-    }
-    return libc().open(path, flags, mode);
+    return open_path(path, flags, mode, libc().open);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -417,11 +425,7 @@ int open64(const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
     va_end(ap);
-    int kind = device_kind(path);
-    if (kind != NONE) {
-        return open_interposed(kind, flags);
-    }
-    return libc().open64(path, flags, mode);
+    return open_path(path, flags, mode, libc().open64);
 }
 
 int openat(int dirfd, const char* path, int flags, ...) {
@@ -429,11 +433,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
     va_end(ap);
-    int kind = device_kind(path);
-    if (kind != NONE) {
-        return open_interposed(kind, flags);
-    }
-    return libc().openat(dirfd, path, flags, mode);
+    return openat_path(dirfd, path, flags, mode, libc().openat);
 }
 
 int openat64(int dirfd, const char* path, int flags, ...) {
@@ -441,11 +441,7 @@ int openat64(int dirfd, const char* path, int flags, ...) {
     va_start(ap, flags);
     mode_t mode = mode_arg(flags, ap);
     va_end(ap);
-    int kind = device_kind(path);
-    if (kind != NONE) {
-        return open_interposed(kind, flags);
-    }
-    return libc().openat64(dirfd, path, flags, mode);
+    return openat_path(dirfd, path, flags, mode, libc().openat64);
 }
 
 // Fortified forms, chosen by the compiler when the mode argument is absent.
@@ -514,9 +510,9 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     case I2C:
         return i2c_ioctl(*s, fd, request, arg);
     case GPIOCHIP:
-        return gpio_chip_ioctl(*s, fd, request, arg);
+        return gpio_ioctl(*s, gpio_chip_ioctl, fd, request, arg);
     default:
-        return gpio_line_ioctl(*s, fd, request, arg);
+        return gpio_ioctl(*s, gpio_line_ioctl, fd, request, arg);
     }
 }
 
