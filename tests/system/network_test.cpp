@@ -7,29 +7,14 @@
 // instead and shows that nothing changes.
 // Needs root: the bench's sandbox uses mount, network and PID namespaces.
 
-#include "pec_bench/bench.h"
+#include "system_support.h"
+#include "test_support.h"
 
-#include <gtest/gtest.h>
 #include <yaml-cpp/yaml.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-using pec_bench::Bench;
-using pec_bench::TraceEvent;
-namespace proto = pec_bench::proto;
-
+namespace systest {
 namespace {
 
 const char* const netplan_file = "/etc/netplan/01-netcfg.yaml";
@@ -48,13 +33,6 @@ struct Addressing {
 
 // ---- Files and commands --------------------------------------------------------
 
-std::string read_Text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
 bool file_Exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -68,38 +46,8 @@ int file_Mode(const std::string& path) {
     return static_cast<int>(st.st_mode & 07777);
 }
 
-std::string shell_Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// Runs `command` through the shell; its standard output and error go to
-// `*output`. The exit status, or -1 when it did not end normally.
-int run_Shell(const std::string& command, std::string* output) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    std::string text;
-    char chunk[512];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
-        text.append(chunk, got);
-    int status = pclose(pipe);
-    *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-size_t count_Of(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
 }
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -109,78 +57,20 @@ std::string joined(const std::vector<std::string>& texts) {
     return "[" + all + "]";
 }
 
-// ---- The card's namespaces -----------------------------------------------------
-
-// The daemon process of `bench`: the pec_daemon whose environment names the
-// bench's run directory. 0 when there is none.
-pid_t daemon_Pid(const Bench& bench) {
-    const std::string mark = "BENCH_RUN_DIR=" + bench.run_dir();
-    pid_t found = 0;
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = proc != nullptr ? readdir(proc) : nullptr) {
-        char* end = nullptr;
-        long pid = strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0)
-            continue;
-        const std::string dir = std::string("/proc/") + entry->d_name;
-        if (read_Text(dir + "/comm") != "pec_daemon\n")
-            continue;
-        const std::string environment = read_Text(dir + "/environ");
-        std::istringstream in(environment);
-        std::string variable;
-        while (std::getline(in, variable, '\0')) {
-            if (variable == mark)
-                found = static_cast<pid_t>(pid);
-        }
-        if (found != 0)
-            break;
-    }
-    if (proc != nullptr)
-        closedir(proc);
-    return found;
-}
-
-// Runs a shell command as a process of the card's host sees it: in the
-// sandbox's mount namespace (its /etc, its /run with NetworkManager's bus),
-// network namespace (its eth0) and PID namespace (NetworkManager hides a
-// profile's settings from a caller whose process it cannot see). Output goes
-// to `*output`; the exit status, or -1 when the sandbox is not found.
-int in_Sandbox(const Bench& bench, const std::string& command, std::string* output) {
-    pid_t pid = daemon_Pid(bench);
-    if (pid == 0) {
-        *output = "no daemon process found for " + bench.run_dir();
-        return -1;
-    }
-    return run_Shell("nsenter --target " + std::to_string(pid) +
-                         " --mount --net --pid -- /bin/sh -c " + shell_Quote(command),
-                     output);
-}
-
-// Repeats `command` in the sandbox for up to `seconds` until its output is
+// Repeats `command` in the sandbox for up to `timeout` until its output is
 // `expected`; returns the last output.
 std::string await_In_Sandbox(const Bench& bench, const std::string& command,
-                             const std::string& expected, int seconds) {
+                             const std::string& expected, seconds timeout) {
     std::string output;
-    for (int i = 0; i < seconds * 5; ++i) {
-        in_Sandbox(bench, command, &output);
-        if (output == expected)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
+    eventually([&] { return (output = in_sandbox(bench, command)) == expected; }, timeout,
+               milliseconds(200));
     return output;
-}
-
-// The path of a file of the card's host as the test sees it: the bench binds
-// its run directory's etc/ tree over the sandbox's configuration directories.
-std::string host_Path(const Bench& bench, const std::string& path) {
-    return bench.run_dir() + path;
 }
 
 // ---- The card's reports --------------------------------------------------------
 
 bool is_IP_Report(const TraceEvent& e) {
-    return e.event == "card_write" && e.packet.address() == proto::DESCRIPTION &&
-           e.packet.subaddress() == proto::DESC_IP_ADDRESS;
+    return is_card_write(e) && is_description(e.packet, proto::DESC_IP_ADDRESS);
 }
 
 bool is_Apply_Delivery(const TraceEvent& e) {
@@ -207,24 +97,7 @@ std::vector<std::string> reports_Since_Apply(const Bench& bench) {
 
 std::string daemon_Log(const Bench& bench) {
     return "daemon stdout:\n" + bench.daemon_stdout() + "daemon stderr:\n" + bench.daemon_stderr() +
-           "sandbox log:\n" + read_Text(bench.run_dir() + "/sandbox.log");
-}
-
-// Starts the daemon and waits for its two description sets of start-up: the
-// first goes out before the first sample of eth0, the second after it. When
-// the sandbox could not bring up the system bus or NetworkManager, the test is
-// skipped with what the sandbox logged: that is this machine, not the card.
-void start_Card(Bench& bench) {
-    ASSERT_TRUE(bench.start_daemon(PEC_DAEMON_PATH)) << bench.trace().back().detail;
-    if (bench.wait_for(is_IP_Report, 2, std::chrono::seconds(60)))
-        return;
-    const std::string sandbox_log = read_Text(bench.run_dir() + "/sandbox.log");
-    if (contains(sandbox_log, "sandbox: NetworkManager did not start") ||
-        contains(sandbox_log, "sandbox: dbus-daemon failed"))
-        GTEST_SKIP() << "NetworkManager cannot run in the bench's sandbox on this machine:\n"
-                     << sandbox_log << "NetworkManager log:\n"
-                     << read_Text(bench.run_dir() + "/nm.log");
-    FAIL() << "no start-up description sets\n" << daemon_Log(bench);
+           "sandbox log:\n" + read_text_file(bench.run_dir() + "/sandbox.log");
 }
 
 // The BMC's sequence for a static address, in the order its firmware sends it.
@@ -242,9 +115,7 @@ void send_Static(Bench& bench, const Addressing& a) {
 // an address for a moment and report "0.0.0.0" first; it must then report the
 // new address and nothing else.
 void expect_Reported(Bench& bench, const std::string& ip) {
-    bool seen = bench.wait_for(
-        [&](const TraceEvent& e) { return is_IP_Report(e) && e.packet.text() == ip; }, 1,
-        std::chrono::seconds(60));
+    bool seen = bench.wait_for(reports_ip(ip), 1, seconds(60));
     std::vector<std::string> reports = reports_Since_Apply(bench);
     ASSERT_TRUE(seen) << "card never reported " << ip << "; reports since the apply "
                       << joined(reports) << "\n"
@@ -261,12 +132,12 @@ void expect_Reported(Bench& bench, const std::string& ip) {
 // the new gateway.
 void expect_Live(const Bench& bench, const Addressing& a) {
     const std::string cidr = std::string(a.ip) + "/" + std::to_string(a.prefix);
-    EXPECT_EQ(
-        await_In_Sandbox(bench, "ip -4 -o addr show dev eth0 | awk '{print $4}'", cidr + "\n", 10),
-        cidr + "\n");
+    EXPECT_EQ(await_In_Sandbox(bench, "ip -4 -o addr show dev eth0 | awk '{print $4}'", cidr + "\n",
+                               seconds(10)),
+              cidr + "\n");
     const std::string route = std::string("default via ") + a.gateway + " dev eth0";
     EXPECT_EQ(await_In_Sandbox(bench, "ip -4 route show default | awk '{print $1, $2, $3, $4, $5}'",
-                               route + "\n", 10),
+                               route + "\n", seconds(10)),
               route + "\n");
 }
 
@@ -310,7 +181,7 @@ std::string flow(const YAML::Node& node) {
 
 std::string netplan_Flow(const Bench& bench) {
     try {
-        return flow(YAML::LoadFile(host_Path(bench, netplan_file)));
+        return flow(YAML::LoadFile(host_path(bench, netplan_file)));
     } catch (const std::exception& e) {
         return std::string("not loadable: ") + e.what();
     }
@@ -325,15 +196,15 @@ std::string netplan_Generate(const Bench& bench, std::string* errors) {
         return "";
     }
     const std::string dir = root;
-    std::string output;
-    run_Shell("mkdir -p " + dir + "/etc/netplan && cp " +
-                  shell_Quote(host_Path(bench, netplan_file)) + " " + dir +
-                  "/etc/netplan/ && chmod 600 " + dir + "/etc/netplan/*",
-              &output);
+    run_output("mkdir -p " + dir + "/etc/netplan && cp " +
+               shell_quote(host_path(bench, netplan_file)) + " " + dir +
+               "/etc/netplan/ && chmod 600 " + dir + "/etc/netplan/* 2>&1");
+    int status = -1;
+    *errors = run_output("netplan generate --root-dir " + dir + " 2>&1", &status);
     std::string unit;
-    if (run_Shell("netplan generate --root-dir " + dir, errors) == 0)
-        unit = read_Text(dir + "/run/systemd/network/10-netplan-eth0.network");
-    run_Shell("rm -rf " + dir, &output);
+    if (status == 0)
+        unit = read_text_file(dir + "/run/systemd/network/10-netplan-eth0.network");
+    run_output("rm -rf " + dir + " 2>&1");
     return unit;
 }
 
@@ -345,13 +216,18 @@ std::string static_Interface_Map(const Addressing& a) {
            a.dns1 + ", " + a.dns2 + "]}}";
 }
 
-// The real netplan accepts the file and makes of it the static address, the
-// default route and the two name servers.
-void expect_Netplan_Static(const Bench& bench, const Addressing& a) {
+// After a static apply the netplan file holds the host's own top-level keys
+// (`host_keys`, flow form) and the update's interface map, keys in order, and
+// only its owner may read it. The real netplan accepts the file and makes of
+// it the static address, the default route and the two name servers.
+void expect_Netplan_Static(const Bench& bench, const Addressing& a, const std::string& host_keys) {
+    EXPECT_EQ(netplan_Flow(bench),
+              "{network: {" + host_keys + "ethernets: {eth0: " + static_Interface_Map(a) + "}}}");
+    EXPECT_EQ(file_Mode(host_path(bench, netplan_file)), 0600);
     std::string errors;
     std::string unit = netplan_Generate(bench, &errors);
     ASSERT_FALSE(unit.empty()) << "netplan generate refused the file: " << errors << "\n"
-                               << read_Text(host_Path(bench, netplan_file));
+                               << read_text_file(host_path(bench, netplan_file));
     EXPECT_TRUE(contains(unit, std::string("Address=") + a.ip + "/" + std::to_string(a.prefix)))
         << unit;
     EXPECT_TRUE(contains(unit, std::string("Gateway=") + a.gateway)) << unit;
@@ -361,210 +237,212 @@ void expect_Netplan_Static(const Bench& bench, const Addressing& a) {
     // The bench's "netplan apply" ran the same check inside the card's host.
     std::vector<pec_bench::StandinCall> applies = calls_Of(bench, "netplan", "apply");
     ASSERT_EQ(applies.size(), 1u);
-    EXPECT_EQ(applies[0].status, 0) << read_Text(bench.run_dir() + "/netplan-apply.errors");
+    EXPECT_EQ(applies[0].status, 0) << read_text_file(bench.run_dir() + "/netplan-apply.errors");
 }
 
 // NetworkManager holds the settings of the modify command, the device runs
 // them from the daemon's keyfile, and NetworkManager wrote them to it.
 void expect_Network_Manager_Static(const Bench& bench, const Addressing& a) {
     const std::string cidr = std::string(a.ip) + "/" + std::to_string(a.prefix);
-    std::string output;
-    EXPECT_EQ(in_Sandbox(bench,
-                         "nmcli -t -f ipv4.method,ipv4.addresses,ipv4.gateway,ipv4.dns con show "
-                         "eth0",
-                         &output),
-              0);
+    int status = -1;
+    std::string output = in_sandbox(
+        bench, "nmcli -t -f ipv4.method,ipv4.addresses,ipv4.gateway,ipv4.dns con show eth0",
+        &status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(output, "ipv4.method:manual\nipv4.addresses:" + cidr + "\nipv4.gateway:" + a.gateway +
                           "\nipv4.dns:" + a.dns1 + "," + a.dns2 + "\n");
-    EXPECT_EQ(await_In_Sandbox(bench, "nmcli -t -f NAME,DEVICE,FILENAME con show --active",
-                               std::string("eth0:eth0:") + keyfile + "\n", 10),
-              std::string("eth0:eth0:") + keyfile + "\n");
-    in_Sandbox(bench, "nmcli -t -f NAME con show", &output);
+    const std::string active = std::string("eth0:eth0:") + keyfile + "\n";
+    EXPECT_EQ(await_In_Sandbox(bench, "nmcli -t -f NAME,DEVICE,FILENAME con show --active", active,
+                               seconds(10)),
+              active);
+    output = in_sandbox(bench, "nmcli -t -f NAME con show");
     EXPECT_EQ(count_Of("\n" + output, "\neth0\n"), 1u) << "one connection named eth0:\n" << output;
-    in_Sandbox(bench, "nmcli -t -f ip4.address,ip4.gateway device show eth0", &output);
+    output = in_sandbox(bench, "nmcli -t -f ip4.address,ip4.gateway device show eth0");
     EXPECT_EQ(output, "IP4.ADDRESS[1]:" + cidr + "\nIP4.GATEWAY:" + a.gateway + "\n");
 
-    const std::string file = read_Text(host_Path(bench, keyfile));
+    const std::string file = read_text_file(host_path(bench, keyfile));
     EXPECT_TRUE(contains(file, "\nmethod=manual\n")) << file;
     EXPECT_TRUE(contains(file, "\naddress1=" + cidr)) << file;
-    EXPECT_EQ(file_Mode(host_Path(bench, keyfile)), 0600);
+    EXPECT_EQ(file_Mode(host_path(bench, keyfile)), 0600);
     // Neither of the other managers' activations ran.
     EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
     EXPECT_TRUE(calls_Of(bench, "systemctl", "restart").empty());
 }
 
-class NetworkSystem : public testing::Test {
+class NetworkSystem : public BenchTest {
 protected:
     void SetUp() override {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "needs root: the bench's sandbox uses mount, network and PID "
-                            "namespaces";
-        std::string output;
-        if (run_Shell("command -v nsenter", &output) != 0)
+        BenchTest::SetUp();
+        if (IsSkipped())
+            return;
+        int status = -1;
+        run_output("command -v nsenter", &status);
+        if (status != 0)
             GTEST_SKIP() << "nsenter is missing: eth0 cannot be read inside the sandbox";
     }
 
-    static pec_bench::Scenario scenario(const char* name) {
-        pec_bench::Scenario sc;
-        EXPECT_TRUE(pec_bench::scenario_by_name(name, &sc)) << name;
-        return sc;
+    // Starts the daemon on the bench host `name` and waits for its two
+    // description sets of start-up: the first goes out before the first
+    // sample of eth0, the second after it. When the sandbox could not bring
+    // up the system bus or NetworkManager, the test is skipped with what the
+    // sandbox logged: that is this machine, not the card.
+    void start_Card(const char* name) {
+        ASSERT_NO_FATAL_FAILURE(start(scenario(name)));
+        if (wait_events(is_IP_Report, 2, seconds(60)))
+            return;
+        const std::string sandbox_log = read_text_file(bench().run_dir() + "/sandbox.log");
+        if (contains(sandbox_log, "sandbox: NetworkManager did not start") ||
+            contains(sandbox_log, "sandbox: dbus-daemon failed"))
+            GTEST_SKIP() << "NetworkManager cannot run in the bench's sandbox on this machine:\n"
+                         << sandbox_log << "NetworkManager log:\n"
+                         << read_text_file(bench().run_dir() + "/nm.log");
+        FAIL() << "no start-up description sets\n" << daemon_Log(bench());
+    }
+
+    // start_Card, and the daemon found `manager` managing eth0. False when
+    // the test cannot go on (it failed or was skipped).
+    bool start_Host(const char* name, const char* manager) {
+        start_Card(name);
+        if (HasFatalFailure() || IsSkipped())
+            return false;
+        const std::string out = bench().daemon_stdout();
+        EXPECT_TRUE(contains(out, std::string("Interface: eth0, Manager Type: ") + manager + "\n"))
+            << out;
+        return true;
+    }
+
+    // The BMC sends a static configuration and its apply; the card reports
+    // the new address and eth0 carries it.
+    void apply_Static(const Addressing& a) {
+        ASSERT_NO_FATAL_FAILURE(send_Static(bench(), a));
+        ASSERT_NO_FATAL_FAILURE(expect_Reported(bench(), a.ip));
+        expect_Live(bench(), a);
     }
 };
-
-} // namespace
 
 TEST_F(NetworkSystem, NetplanHostTakesStaticAddressFromBmc) {
     const Addressing a = {"198.51.100.23", "255.255.255.0", 24,
                           "198.51.100.1",  "203.0.113.53",  "198.51.100.53"};
-    Bench bench(scenario("netplan"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
-    EXPECT_TRUE(contains(bench.daemon_stdout(), "Interface: eth0, Manager Type: netplan\n"));
-    EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
+    if (!start_Host("netplan", "netplan"))
+        return;
+    EXPECT_TRUE(calls_Of(bench(), "netplan", "apply").empty());
 
-    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
-    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
-    expect_Live(bench, a);
-
-    // The host's own keys stay where they were; the interface map is the
-    // update's, keys in order.
-    EXPECT_EQ(netplan_Flow(bench), "{network: {version: 2, renderer: networkd, ethernets: {eth0: " +
-                                       static_Interface_Map(a) + "}}}");
-    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
-    expect_Netplan_Static(bench, a);
-    expect_No_Network_Errors(bench);
+    ASSERT_NO_FATAL_FAILURE(apply_Static(a));
+    // The host's own keys stay where they were.
+    expect_Netplan_Static(bench(), a, "version: 2, renderer: networkd, ");
+    expect_No_Network_Errors(bench());
 }
 
 TEST_F(NetworkSystem, HostWithoutManagerGetsNetplanFileAndTakesStaticAddress) {
     const Addressing a = {"192.0.2.77",  "255.255.255.0", 24,
                           "192.0.2.254", "203.0.113.53",  "198.51.100.53"};
-    Bench bench(scenario("none"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
+    if (!start_Host("none", "netplan"))
+        return;
 
     // Start-up found no configuration and NetworkManager inactive: the daemon
     // wrote the default netplan file, which only its owner may read.
-    const std::string out = bench.daemon_stdout();
+    const std::string out = bench().daemon_stdout();
     EXPECT_TRUE(contains(out, "init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n"))
         << out;
-    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: netplan\n")) << out;
-    EXPECT_EQ(netplan_Flow(bench),
+    EXPECT_EQ(netplan_Flow(bench()),
               "{network: {ethernets: {eth0: {dhcp4: true, nameservers: {addresses: [1.1.1.1, "
               "8.8.8.8]}}}}}");
-    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
-    EXPECT_FALSE(file_Exists(host_Path(bench, keyfile)));
+    EXPECT_EQ(file_Mode(host_path(bench(), netplan_file)), 0600);
+    EXPECT_FALSE(file_Exists(host_path(bench(), keyfile)));
     std::string errors;
-    std::string unit = netplan_Generate(bench, &errors);
+    std::string unit = netplan_Generate(bench(), &errors);
     EXPECT_TRUE(contains(unit, "DHCP=ipv4")) << errors << unit;
     EXPECT_TRUE(contains(unit, "DNS=1.1.1.1")) << unit;
     EXPECT_TRUE(contains(unit, "DNS=8.8.8.8")) << unit;
 
-    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
-    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
-    expect_Live(bench, a);
-    EXPECT_EQ(netplan_Flow(bench),
-              "{network: {ethernets: {eth0: " + static_Interface_Map(a) + "}}}");
-    EXPECT_EQ(file_Mode(host_Path(bench, netplan_file)), 0600);
-    expect_Netplan_Static(bench, a);
+    ASSERT_NO_FATAL_FAILURE(apply_Static(a));
+    expect_Netplan_Static(bench(), a, "");
     // The generated file is found from then on: it is written once.
-    EXPECT_EQ(count_Of(bench.daemon_stdout(), "Generated:"), 1u);
-    expect_No_Network_Errors(bench);
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "Generated:"), 1u);
+    expect_No_Network_Errors(bench());
 }
 
 TEST_F(NetworkSystem, IfupdownHostTakesStaticAddressFromBmc) {
     const Addressing a = {"203.0.113.40", "255.255.255.192", 26,
                           "203.0.113.1",  "203.0.113.53",    "198.51.100.53"};
-    Bench bench(scenario("ifupdown"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
-    EXPECT_TRUE(contains(bench.daemon_stdout(), "Interface: eth0, Manager Type: ifupdown\n"));
+    if (!start_Host("ifupdown", "ifupdown"))
+        return;
 
-    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
-    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
-    expect_Live(bench, a);
-
+    ASSERT_NO_FATAL_FAILURE(apply_Static(a));
     // The stanza's three values rewritten in place; the name servers have no
     // key in a stanza and are not written.
-    EXPECT_EQ(read_Text(host_Path(bench, stanza_file)),
+    EXPECT_EQ(read_text_file(host_path(bench(), stanza_file)),
               std::string("auto eth0\niface eth0 inet static\n    address ") + a.ip +
                   "\n    netmask " + a.netmask + "\n    gateway " + a.gateway + "\n");
-    std::string output;
-    EXPECT_EQ(in_Sandbox(bench, "ifquery eth0", &output), 0) << output;
+    int status = -1;
+    const std::string output = in_sandbox(bench(), "ifquery eth0", &status);
+    EXPECT_EQ(status, 0) << output;
     EXPECT_TRUE(contains(output, std::string("address: ") + a.ip + "\n")) << output;
     EXPECT_TRUE(contains(output, std::string("netmask: ") + a.netmask + "\n")) << output;
     EXPECT_TRUE(contains(output, std::string("gateway: ") + a.gateway + "\n")) << output;
-    std::vector<pec_bench::StandinCall> restarts = calls_Of(bench, "systemctl", "restart");
+    std::vector<pec_bench::StandinCall> restarts = calls_Of(bench(), "systemctl", "restart");
     ASSERT_EQ(restarts.size(), 1u);
     EXPECT_EQ(restarts[0].args, (std::vector<std::string>{"restart", "networking.service"}));
-    EXPECT_EQ(restarts[0].status, 0) << read_Text(bench.run_dir() + "/ifupdown.log");
-    EXPECT_TRUE(calls_Of(bench, "netplan", "apply").empty());
-    EXPECT_FALSE(file_Exists(host_Path(bench, netplan_file)));
-    expect_No_Network_Errors(bench);
+    EXPECT_EQ(restarts[0].status, 0) << read_text_file(bench().run_dir() + "/ifupdown.log");
+    EXPECT_TRUE(calls_Of(bench(), "netplan", "apply").empty());
+    EXPECT_FALSE(file_Exists(host_path(bench(), netplan_file)));
+    expect_No_Network_Errors(bench());
 }
 
 TEST_F(NetworkSystem, NetworkManagerHostTakesStaticAddressFromBmc) {
     const Addressing a = {"198.51.100.77", "255.255.255.128", 25,
                           "198.51.100.1",  "203.0.113.53",    "198.51.100.53"};
-    Bench bench(scenario("nm"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
-    if (IsSkipped())
+    if (!start_Host("nm", "network manager"))
         return;
-    const std::string out = bench.daemon_stdout();
-    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: network manager\n")) << out;
     // The host's keyfile was there: nothing is generated.
+    const std::string out = bench().daemon_stdout();
     EXPECT_FALSE(contains(out, "Generated:")) << out;
 
-    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
-    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
-    expect_Live(bench, a);
-    expect_Network_Manager_Static(bench, a);
-    EXPECT_TRUE(contains(read_Text(host_Path(bench, keyfile)), "\nid=eth0\n"));
-    expect_No_Network_Errors(bench);
+    ASSERT_NO_FATAL_FAILURE(apply_Static(a));
+    expect_Network_Manager_Static(bench(), a);
+    EXPECT_TRUE(contains(read_text_file(host_path(bench(), keyfile)), "\nid=eth0\n"));
+    expect_No_Network_Errors(bench());
 }
 
 TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddress) {
     const Addressing a = {"203.0.113.99",  "255.255.255.0", 24,
                           "203.0.113.254", "203.0.113.53",  "198.51.100.53"};
-    Bench bench(scenario("nm-no-keyfile"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
-    if (IsSkipped())
+    if (!start_Host("nm-no-keyfile", "network manager"))
         return;
 
     // NetworkManager ran without a keyfile for eth0: the daemon wrote its own,
     // owner-only, and had NetworkManager load it in place of the runtime
     // connection it had made of eth0's addresses.
-    const std::string out = bench.daemon_stdout();
+    const std::string out = bench().daemon_stdout();
     EXPECT_TRUE(
         contains(out, std::string("init_Network_Manager_Config: Generated: ") + keyfile + "\n"))
         << out;
     EXPECT_TRUE(contains(out, "init_Network_Manager_Config: Config Reloaded\n")) << out;
-    EXPECT_TRUE(contains(out, "Interface: eth0, Manager Type: network manager\n")) << out;
-    EXPECT_EQ(read_Text(host_Path(bench, keyfile)),
+    EXPECT_EQ(read_text_file(host_path(bench(), keyfile)),
               "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
               "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n");
-    EXPECT_EQ(file_Mode(host_Path(bench, keyfile)), 0600);
-    EXPECT_FALSE(file_Exists(host_Path(bench, netplan_file)));
-    std::string output;
-    in_Sandbox(bench, "nmcli -t -f NAME,FILENAME con show", &output);
-    EXPECT_TRUE(contains(output, std::string("eth0:") + keyfile + "\n")) << output;
-    EXPECT_FALSE(contains(output, ":/run/")) << output;
+    EXPECT_EQ(file_Mode(host_path(bench(), keyfile)), 0600);
+    EXPECT_FALSE(file_Exists(host_path(bench(), netplan_file)));
+    const std::string profiles = in_sandbox(bench(), "nmcli -t -f NAME,FILENAME con show");
+    EXPECT_TRUE(contains(profiles, std::string("eth0:") + keyfile + "\n")) << profiles;
+    EXPECT_FALSE(contains(profiles, ":/run/")) << profiles;
 
-    ASSERT_NO_FATAL_FAILURE(send_Static(bench, a));
-    ASSERT_NO_FATAL_FAILURE(expect_Reported(bench, a.ip));
-    expect_Live(bench, a);
-    expect_Network_Manager_Static(bench, a);
-    EXPECT_EQ(count_Of(bench.daemon_stdout(), "Generated:"), 1u);
-    expect_No_Network_Errors(bench);
+    ASSERT_NO_FATAL_FAILURE(apply_Static(a));
+    expect_Network_Manager_Static(bench(), a);
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "Generated:"), 1u);
+    expect_No_Network_Errors(bench());
 }
 
 // Texts that are not a dotted-quad address: each is refused with an ERROR
 // line, none reaches the stanza file (written at once on this host) or a
 // command line, and the apply that follows leaves eth0 as it was.
 TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
-    Bench bench(scenario("ifupdown"));
-    ASSERT_NO_FATAL_FAILURE(start_Card(bench));
-    const std::string stanza = read_Text(host_Path(bench, stanza_file));
+    ASSERT_NO_FATAL_FAILURE(start_Card("ifupdown"));
+    const std::string stanza = read_text_file(host_path(bench(), stanza_file));
     ASSERT_TRUE(contains(stanza, "address 192.0.2.10\n")) << stanza;
     // A value that got through would leave this file behind: the daemon's
     // environment and the sandbox see the run directory at the same path.
-    const std::string marker = bench.run_dir() + "/injected";
+    const std::string marker = bench().run_dir() + "/injected";
 
     struct Hostile {
         uint8_t subaddress;
@@ -582,25 +460,27 @@ TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
         {proto::NET_GATEWAY, "192.0.2.1" + std::string(220, '1')},
     };
     for (const Hostile& h : hostile)
-        bench.send(pec_bench::make_string_packet(1, proto::NETWORK, h.subaddress, h.text, true));
+        bench().send(pec_bench::make_string_packet(1, proto::NETWORK, h.subaddress, h.text, true));
     std::string error;
-    ASSERT_TRUE(bench.run_script("apply\n", &error)) << error;
+    ASSERT_TRUE(bench().run_script("apply\n", &error)) << error;
 
     // The apply restarts the networking service; wait for it to finish.
-    for (int i = 0; i < 300 && calls_Of(bench, "systemctl", "restart").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_EQ(calls_Of(bench, "systemctl", "restart").size(), 1u) << daemon_Log(bench);
+    eventually([&] { return !calls_Of(bench(), "systemctl", "restart").empty(); }, seconds(30));
+    ASSERT_EQ(calls_Of(bench(), "systemctl", "restart").size(), 1u) << daemon_Log(bench());
 
-    EXPECT_EQ(read_Text(host_Path(bench, stanza_file)), stanza);
+    EXPECT_EQ(read_text_file(host_path(bench(), stanza_file)), stanza);
     EXPECT_FALSE(file_Exists(marker));
-    const std::string errors = bench.daemon_stderr();
+    const std::string errors = bench().daemon_stderr();
     EXPECT_EQ(count_Of(errors, "[ERROR]\t[Network] set_Config: "),
               sizeof(hostile) / sizeof(hostile[0]))
         << errors;
     const Addressing before = {"192.0.2.10", "255.255.255.0", 24, "192.0.2.1", "", ""};
-    expect_Live(bench, before);
+    expect_Live(bench(), before);
     // The card keeps reporting the address it had.
-    std::this_thread::sleep_for(std::chrono::seconds(4));
-    for (const std::string& ip : reports_Since_Apply(bench))
+    std::this_thread::sleep_for(seconds(4));
+    for (const std::string& ip : reports_Since_Apply(bench()))
         EXPECT_TRUE(ip == "192.0.2.10" || ip == "0.0.0.0") << ip;
 }
+
+} // namespace
+} // namespace systest

@@ -455,8 +455,12 @@ inline pid_t daemon_host_pid(const Bench& bench) {
     return found;
 }
 
-// Runs `command` with bash inside the daemon's mount, network and UTS
-// namespaces and returns its output; status -1 when the daemon is not found.
+// Runs `command` with bash as a process of the card's host sees it and
+// returns its output (standard error included): in the daemon's mount
+// namespace (its /etc, its /run with NetworkManager's bus), network namespace
+// (its eth0), UTS namespace (its hostname) and PID namespace (NetworkManager
+// hides a profile's settings from a caller whose process it cannot see).
+// Status -1 when the daemon is not found, and the output says so.
 inline std::string in_sandbox(const Bench& bench, const std::string& command,
                               int* status = nullptr) {
     pid_t pid = daemon_host_pid(bench);
@@ -464,11 +468,17 @@ inline std::string in_sandbox(const Bench& bench, const std::string& command,
         if (status != nullptr) {
             *status = -1;
         }
-        return "";
+        return "no daemon process found for " + bench.run_dir();
     }
-    return run_output("nsenter -t " + std::to_string(pid) + " -m -n -u -- /bin/bash -c " +
+    return run_output("nsenter -t " + std::to_string(pid) + " -m -n -u -p -- /bin/bash -c " +
                           shell_quote(command) + " 2>&1",
                       status);
+}
+
+// The path of a file of the card's host as the test sees it: the bench binds
+// its run directory's etc/ tree over the sandbox's configuration directories.
+inline std::string host_path(const Bench& bench, const std::string& path) {
+    return bench.run_dir() + path;
 }
 
 // The disks as lsblk lists them in the daemon's namespaces, in the form the
