@@ -189,6 +189,15 @@ bool get_Entry_Text(const YAML::Node& entry, std::string* text) {
     return false;
 }
 
+// Puts the entries that were kept back under `key` of the interface map, or
+// drops the key when none is left.
+void set_netplan_List(YAML::Node interface, const char* key, const YAML::Node& kept) {
+    if (kept.size() == 0)
+        interface.remove(key);
+    else
+        interface[key] = kept;
+}
+
 } // namespace
 
 // ---- Static data ----------------------------------------------------------
@@ -571,10 +580,7 @@ void Network::update_netplan_Config() {
                     addresses.push_back(entry);
             }
         }
-        if (addresses.size() == 0)
-            netplan_config.remove("addresses");
-        else
-            netplan_config["addresses"] = addresses;
+        set_netplan_List(netplan_config, "addresses", addresses);
 
         netplan_config.remove("gateway4");
 
@@ -595,10 +601,7 @@ void Network::update_netplan_Config() {
                     routes.push_back(route);
             }
         }
-        if (routes.size() == 0)
-            netplan_config.remove("routes");
-        else
-            netplan_config["routes"] = routes;
+        set_netplan_List(netplan_config, "routes", routes);
 
         netplan_config["dhcp4"] = config.ip4_dhcp;
 
