@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -56,6 +57,23 @@ protected:
             if (mount("none", path, "tmpfs", 0, nullptr) != 0)
                 return false;
         return true;
+    }
+
+    // Runs `body` with DEBUG lines on in a child whose network configuration
+    // is isolated, with recording stand-ins for every program a request may run.
+    Child_Result run_Handler_In_Child(const std::function<void(std::ostream&)>& body) {
+        add_Fake_Command("hostnamectl", "");
+        add_Fake_Command("systemctl", "inactive\\n");
+        add_Fake_Command("netplan", "");
+        add_Fake_Command("nmcli", "");
+        return run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
+            if (!isolate_Network_Configuration()) {
+                out << "isolation failed\n";
+                return;
+            }
+            set_Debug_Log(true);
+            body(out);
+        });
     }
 };
 
@@ -129,16 +147,7 @@ TEST_F(Link_Test, HostnameRequestsAreCopiedTerminatedAndValidated) {
 }
 
 TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
-    add_Fake_Command("hostnamectl", "");
-    add_Fake_Command("systemctl", "inactive\\n");
-    add_Fake_Command("netplan", "");
-    add_Fake_Command("nmcli", "");
-    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
-        if (!isolate_Network_Configuration()) {
-            out << "isolation failed\n";
-            return;
-        }
-        set_Debug_Log(true);
+    Child_Result child = run_Handler_In_Child([&](std::ostream& out) {
         BMC::Packet packet;
         for (int subaddress = 0; subaddress <= 10; ++subaddress) {
             // Header only, a PING from the BMC, and the zero length of a
@@ -179,15 +188,7 @@ TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
 }
 
 TEST_F(Link_Test, NetworkRequestsReachTheNetworkSettings) {
-    add_Fake_Command("systemctl", "inactive\\n");
-    add_Fake_Command("netplan", "");
-    add_Fake_Command("nmcli", "");
-    Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
-        if (!isolate_Network_Configuration()) {
-            out << "isolation failed\n";
-            return;
-        }
-        set_Debug_Log(true);
+    Child_Result child = run_Handler_In_Child([&](std::ostream& out) {
         BMC::Packet packet;
         make_Request(&packet, BMC::SUBADDRESS_NETWORK_CONFIG_MODE, std::string(1, '\1'));
         I2C_BMC_Packet_Hander(&packet);
