@@ -84,7 +84,7 @@ TEST_F(ConfigFile, GetData) {
         1);
 }
 
-TEST_F(ConfigFile, SetDataRewritesEveryKeyLineInPlace) {
+TEST_F(ConfigFile, SetDataRewritesEveryKeyLine) {
     write("    address 10.0.0.5\n    netmask 255.0.0.0\naddress 1.2.3.4 # second\n");
     chmod(path.c_str(), 0640);
     struct stat before;
@@ -95,7 +95,7 @@ TEST_F(ConfigFile, SetDataRewritesEveryKeyLineInPlace) {
 
     struct stat after;
     ASSERT_EQ(stat(path.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_NE(after.st_ino, before.st_ino) << "replaced whole, not rewritten in place";
     EXPECT_EQ(after.st_mode, before.st_mode);
 
     // A line that holds the key twice is rewritten from its first occurrence.
@@ -149,6 +149,72 @@ TEST_F(ConfigFile, CommentOutAndIn) {
     EXPECT_EQ(read(), "hwaddress 1\nnetmask 2");
     EXPECT_EQ(Config_File::set_Data_Comment((dir + "/missing").c_str(), "a", true, ' ', nullptr),
               1);
+}
+
+TEST_F(ConfigFile, ScopedEditsStayInTheirSection) {
+    // The IPv4 stanza of eth0 between an inet6 stanza and another interface;
+    // an "up" command and a comment mention the keys too.
+    write("auto eth0\n"
+          "iface eth0 inet6 static\n"
+          "    address fd00::5\n"
+          "    gateway fd00::1\n"
+          "iface eth0 inet static\n"
+          "\taddress 192.0.2.10\n"
+          "\t#netmask 255.255.255.0\n"
+          "\tup route add -net 10.0.0.0 netmask 255.254.0.0 gw 192.0.2.1 || true\n"
+          "\n"
+          "# gateway of eth1 below\n"
+          "allow-hotplug eth1\n"
+          "iface eth1 inet dhcp\n"
+          "    address 198.51.100.1\n");
+    const char* const openers[] = {"iface", "auto", "allow-", nullptr};
+    const Config_File::Scope scope = {"iface eth0 inet ", openers};
+    const char* file = path.c_str();
+    char buffer[64] = {};
+    EXPECT_EQ(
+        Config_File::get_Data(file, "address", buffer, sizeof(buffer), ' ', nullptr, false, &scope),
+        0);
+    EXPECT_STREQ(buffer, "192.0.2.10");
+    EXPECT_EQ(
+        Config_File::get_Data(file, "gateway", buffer, sizeof(buffer), ' ', nullptr, false, &scope),
+        3);
+    EXPECT_EQ(Config_File::get_Data(file, "iface eth0 inet", buffer, sizeof(buffer), ' ', nullptr,
+                                    false, &scope),
+              0);
+    EXPECT_STREQ(buffer, "static");
+
+    EXPECT_EQ(Config_File::set_Data(file, "address", "192.0.2.20", ' ', nullptr, &scope), 0);
+    EXPECT_EQ(Config_File::set_Data_Comment(file, "netmask", false, ' ', nullptr, &scope), 0);
+    EXPECT_EQ(Config_File::set_Data(file, "netmask", "255.255.0.0", ' ', nullptr, &scope), 0);
+    EXPECT_EQ(Config_File::set_Data(file, "gateway", "192.0.2.1", ' ', nullptr, &scope), 2);
+    EXPECT_EQ(Config_File::set_Data_Comment(file, "address", true, ' ', nullptr, &scope), 0);
+    EXPECT_EQ(Config_File::set_Data(file, "iface eth0 inet", "dhcp", ' ', nullptr, &scope), 0);
+    EXPECT_EQ(read(), "auto eth0\n"
+                      "iface eth0 inet6 static\n"
+                      "    address fd00::5\n"
+                      "    gateway fd00::1\n"
+                      "iface eth0 inet dhcp\n"
+                      "\t#address 192.0.2.20\n"
+                      "\tnetmask 255.255.0.0\n"
+                      "\tup route add -net 10.0.0.0 netmask 255.254.0.0 gw 192.0.2.1 || true\n"
+                      "\tgateway 192.0.2.1\n"
+                      "\n"
+                      "# gateway of eth1 below\n"
+                      "allow-hotplug eth1\n"
+                      "iface eth1 inet dhcp\n"
+                      "    address 198.51.100.1\n");
+
+    // A file without the section is left alone.
+    const Config_File::Scope absent = {"iface eth9 inet ", openers};
+    const std::string before = read();
+    EXPECT_EQ(Config_File::set_Data(file, "gateway", "1.2.3.4", ' ', nullptr, &absent), 3);
+    EXPECT_EQ(Config_File::set_Data_Comment(file, "address", true, ' ', nullptr, &absent), 1);
+    EXPECT_EQ(read(), before);
+
+    // A section that ends the file without a newline gets the key after it.
+    write("iface eth0 inet dhcp");
+    EXPECT_EQ(Config_File::set_Data(file, "gateway", "1.2.3.4", ' ', nullptr, &scope), 2);
+    EXPECT_EQ(read(), "iface eth0 inet dhcp\ngateway 1.2.3.4");
 }
 
 TEST_F(ConfigFile, LongLinesAndFarKeys) {
