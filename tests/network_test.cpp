@@ -15,14 +15,22 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -194,45 +202,89 @@ const char* const static_stanza = "auto eth0\n"
                                   "    netmask 255.255.255.0\n"
                                   "    gateway 198.51.100.1\n";
 
+std::map<std::string, std::string> snapshot_Config_Files() {
+    std::map<std::string, std::string> files;
+    for (const char* path : {netplan_file, stanza_file, keyfile})
+        files[path] = file_Exists(path) ? read_File(path) : "<absent>";
+    return files;
+}
+
 // ---- Validator ------------------------------------------------------------------
 
-TEST(Network_Validator, accepts_only_empty_or_dotted_quad) {
+TEST(Network_Validator, accepts_only_empty_dotted_quads_and_contiguous_netmasks) {
     struct Case {
         const char* text;
-        bool valid;
+        bool address;
+        bool netmask;
     };
     const std::string long_text(300, '1');
     const Case cases[] = {
-        {"", true},
-        {"0.0.0.0", true},
-        {"192.0.2.10", true},
-        {"255.255.255.255", true},
-        {"10.0.0.5", true},
-        {"256.0.0.1", false},
-        {"1.2.3", false},
-        {"1.2.3.4.5", false},
-        {"1.2.3.", false},
-        {".1.2.3", false},
-        {"1..2.3", false},
-        {"01.2.3.4", false},
-        {"1.2.3.010", false},
-        {"1000.2.3.4", false},
-        {"+1.2.3.4", false},
-        {"-1.2.3.4", false},
-        {" 1.2.3.4", false},
-        {"1.2.3.4 ", false},
-        {"1.2.3.4\n", false},
-        {"1.2.3.4/24", false},
-        {"0x7f.0.0.1", false},
-        {"1.2.3.4;reboot", false},
-        {"1.2.3.4'", false},
-        {"[1.2.3.4]", false},
-        {"a.b.c.d", false},
-        {long_text.c_str(), false},
+        {"", true, true},
+        {"0.0.0.0", true, false},
+        {"192.0.2.10", true, false},
+        {"255.255.255.255", true, true},
+        {"255.255.255.0", true, true},
+        {"255.255.240.0", true, true},
+        {"128.0.0.0", true, true},
+        {"255.255.255.254", true, true},
+        {"255.0.255.0", true, false},
+        {"0.255.255.255", true, false},
+        {"255.255.255.1", true, false},
+        {"256.0.0.1", false, false},
+        {"1.2.3", false, false},
+        {"1.2.3.4.5", false, false},
+        {"1.2.3.", false, false},
+        {".1.2.3", false, false},
+        {"1..2.3", false, false},
+        {"01.2.3.4", false, false},
+        {"1.2.3.010", false, false},
+        {"1000.2.3.4", false, false},
+        {"+1.2.3.4", false, false},
+        {"-1.2.3.4", false, false},
+        {" 1.2.3.4", false, false},
+        {"1.2.3.4 ", false, false},
+        {"1.2.3.4\n", false, false},
+        {"1.2.3.4/24", false, false},
+        {"24", false, false},
+        {"0x7f.0.0.1", false, false},
+        {"1.2.3.4;reboot", false, false},
+        {"1.2.3.4'", false, false},
+        {"[1.2.3.4]", false, false},
+        {"a.b.c.d", false, false},
+        {long_text.c_str(), false, false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(Network::is_Valid_IPv4_Text(c.text), c.valid) << '"' << c.text << '"';
+    for (const Case& c : cases) {
+        EXPECT_EQ(Network::is_Valid_IPv4_Text(c.text), c.address) << '"' << c.text << '"';
+        EXPECT_EQ(Network::is_Valid_Netmask_Text(c.text), c.netmask) << '"' << c.text << '"';
+    }
     EXPECT_FALSE(Network::is_Valid_IPv4_Text(nullptr));
+    EXPECT_FALSE(Network::is_Valid_Netmask_Text(nullptr));
+}
+
+// The C library's parser is the reference: on random texts made of the
+// characters that matter, both validators agree with it.
+TEST(Network_Validator, agrees_with_inet_pton) {
+    // Texts built from fields that are valid octets, near misses and noise.
+    const char* const fields[] = {"0",   "1",   "9",    "10",  "01",  "99",  "127", "128",
+                                  "192", "224", "240",  "248", "252", "254", "255", "256",
+                                  "300", "",    "1000", " 1",  "1 ",  "+1",  "0x1", "a"};
+    const char* const separators[] = {".", ".", ".", ".", "..", "/", ",", ""};
+    std::mt19937 random(20261208);
+    for (int i = 0; i < 200000; i++) {
+        std::string text;
+        size_t count = 1 + random() % 5;
+        for (size_t k = 0; k < count; k++) {
+            if (k > 0)
+                text += separators[random() % 8];
+            text += fields[random() % 24];
+        }
+        struct in_addr address;
+        bool parsed = inet_pton(AF_INET, text.c_str(), &address) == 1;
+        uint32_t mask = parsed ? ntohl(address.s_addr) : 0;
+        bool contiguous = parsed && mask != 0 && ((~mask & (~mask + 1)) == 0);
+        ASSERT_EQ(Network::is_Valid_IPv4_Text(text.c_str()), text.empty() || parsed) << text;
+        ASSERT_EQ(Network::is_Valid_Netmask_Text(text.c_str()), text.empty() || contiguous) << text;
+    }
 }
 
 // ---- Detection --------------------------------------------------------------
@@ -517,6 +569,20 @@ TEST_F(Network_Host, netplan_reads) {
         {"      addresses: [{10.0.0.6/24: {label: a}}]\n", Network::IP_ADDRESS, 0, "10.0.0.6"},
         {"      gateway4: 10.0.0.1\n", Network::GATEWAY, 0, "10.0.0.1"},
         {"      dhcp4: true\n", Network::GATEWAY, 0, "192.0.2.1"},
+        // Without "gateway4", the first IPv4 default route's "via".
+        {"      routes: [{to: 10.1.0.0/16, via: 10.0.0.9}, {to: default, via: fd00::1},\n"
+         "               {to: default, via: 10.0.0.1}, {to: default, via: 10.0.0.2}]\n",
+         Network::GATEWAY, 0, "10.0.0.1"},
+        {"      gateway4: 10.0.0.7\n      routes: [{to: default, via: 10.0.0.1}]\n",
+         Network::GATEWAY, 0, "10.0.0.7"},
+        {"      routes: [{to: default, via: fd00::1}]\n", Network::GATEWAY, 0, "192.0.2.1"},
+        {"      routes: [{to: default}]\n", Network::GATEWAY, 0, "192.0.2.1"},
+        // Long entries: the first is no IPv4 entry, the second one (matching the
+        // whole expression would overflow the stack) is.
+        {"      addresses: [\"fd00::" + std::string(5000, '5') + "\"]\n", Network::IP_ADDRESS, 0,
+         "192.0.2.10"},
+        {"      addresses: [\"10.0.0.5/24 " + std::string(200000, 'x') + "\"]\n",
+         Network::IP_ADDRESS, 0, "10.0.0.5"},
         {"      nameservers: {addresses: [192.0.2.53]}\n", Network::DNS1, 0, "192.0.2.53"},
         {"      nameservers: {addresses: [192.0.2.53]}\n", Network::DNS2, 0, nullptr},
         {"      nameservers: {addresses: [192.0.2.53, 192.0.2.54]}\n", Network::DNS2, 0,
@@ -585,8 +651,7 @@ TEST_F(Network_Host, ifupdown_static_then_dhcp_sequence) {
                                     "    hwaddress ether 02:00:5e:10:00:01\n"
                                     "    address 198.51.100.10\n"
                                     "    netmask 255.255.255.0\n"
-                                    "\n"
-                                    "gateway 198.51.100.1";
+                                    "    gateway 198.51.100.1\n";
     EXPECT_EQ(read_File(stanza_file), static_text);
     EXPECT_EQ(file_Mode(stanza_file), 0644u);
 
@@ -619,8 +684,7 @@ TEST_F(Network_Host, ifupdown_static_then_dhcp_sequence) {
                                   "    hwaddress ether 02:00:5e:10:00:01\n"
                                   "    #address 198.51.100.10\n"
                                   "    #netmask 255.255.255.0\n"
-                                  "\n"
-                                  "#gateway 198.51.100.1";
+                                  "    #gateway 198.51.100.1\n";
     EXPECT_EQ(read_File(stanza_file), dhcp_text);
     EXPECT_EQ(run(std::string("ifquery -i ") + stanza_file + " eth0", &output), 0) << output;
     EXPECT_EQ(output.find("address: 198.51.100.10"), std::string::npos) << output;
@@ -780,6 +844,243 @@ TEST_F(Network_Host, network_manager_reads_and_start_up_load) {
                           "[192.0.2.53,192.0.2.54]\nnmcli[device][reapply][eth0]\n");
 }
 
+// ---- What keeps the card reachable -----------------------------------------------
+
+TEST_F(Network_Host, netplan_default_route_survives_unrelated_requests) {
+    // The route kept the way netplan documents it: under "routes", no "gateway4".
+    const std::string head = "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n"
+                             "      addresses:\n        - 192.0.2.10/24\n";
+    const std::string route = "      routes:\n        - to: default\n          via: 192.0.2.1\n";
+    write_File(netplan_file, head + route);
+    // The live state, the last fallback, holds another gateway.
+    run("ip route replace default via 192.0.2.126");
+    Network::update_Default_IP_Info();
+    Network::set_Interface_Name("eth0");
+    EXPECT_EQ(Network::set_Config(Network::DNS1, "192.0.2.53"), 0);
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(read_File(netplan_file),
+              head + route + "      nameservers:\n        addresses:\n          - 192.0.2.53\n");
+    EXPECT_NE(netplan_Generate(read_File(netplan_file)).find("Gateway=192.0.2.1"),
+              std::string::npos);
+}
+
+TEST_F(Network_Host, static_apply_without_usable_address_or_prefix_changes_nothing) {
+    const std::string head = "network:\n  ethernets:\n    eth0:\n      dhcp4: false\n";
+    struct Case {
+        const char* name;
+        std::function<void()> set_up; // the host, loaded, with the requests sent
+        const char* why;
+    };
+    const char static_mode = 1;
+    const Case cases[] = {
+        {"netplan prefix 0",
+         [&] {
+             write_File(netplan_file, head + "      addresses: [192.0.2.10/0]\n");
+             Network::set_Interface_Name("eth0");
+         },
+         "(netmask \"0.0.0.0\")"},
+        {"netplan address 0.0.0.0",
+         [&] {
+             write_File(netplan_file, head + "      addresses: [0.0.0.0/24]\n");
+             Network::set_Interface_Name("eth0");
+         },
+         "(address \"0.0.0.0\")"},
+        {"netplan without netmask",
+         [&] {
+             write_File(netplan_file, default_netplan);
+             Network::set_Interface_Name("eth0");
+             send_Static("192.0.2.10", "", "192.0.2.1", "", "");
+             // Masks without a usable prefix are refused at once.
+             EXPECT_EQ(Network::set_Config(Network::SUBNETMASK, "0.0.0.0"), 1);
+             EXPECT_EQ(Network::set_Config(Network::SUBNETMASK, "255.0.255.0"), 1);
+         },
+         "(no netmask)"},
+        {"network manager prefix 0",
+         [&] {
+             write_File(keyfile, generated_keyfile);
+             set_Nmcli_Answer("ipv4.method", "ipv4.method:manual\n");
+             set_Nmcli_Answer("ipv4.addresses", "ipv4.addresses:192.0.2.10/0\n");
+             Network::set_Interface_Name("eth0");
+         },
+         "(netmask \"0.0.0.0\"): nothing sent"},
+        {"ifupdown static without address",
+         [&] {
+             write_File(stanza_file, "auto eth0\niface eth0 inet dhcp\n", 0644);
+             Network::set_Interface_Name("eth0");
+             Network::set_Config(Network::MODE, &static_mode);
+         },
+         "(no address): networking not restarted"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* path : {netplan_file, stanza_file, keyfile})
+            remove(path);
+        c.set_up();
+        const auto before = snapshot_Config_Files();
+        write_File(dir + "/log", "");
+        clear_Commands();
+        bool applied = Network::set_Config_Apply();
+        EXPECT_EQ(snapshot_Config_Files(), before);
+        EXPECT_EQ(count_Of(log(), "[ERROR]"), 1u) << log();
+        EXPECT_NE(log().find(c.why), std::string::npos) << log();
+        // The activation reapplies what the manager holds; nothing new is sent.
+        EXPECT_EQ(commands().find("restart"), std::string::npos) << commands();
+        EXPECT_EQ(commands().find("con][mod"), std::string::npos) << commands();
+        EXPECT_EQ(applied, commands() != "") << commands();
+    }
+}
+
+// ---- Crash safety -------------------------------------------------------------------
+
+// Runs `action` in a child traced with ptrace and kills it at its `stop`-th
+// system call stop (entries and exits both count, so every point between two
+// calls is hit). 1: killed there; 0: the action ended first; -1: the child
+// cannot be traced here.
+int run_Killed_At_Stop(int stop, const std::function<void()>& action) {
+    pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
+            _exit(77);
+        raise(SIGSTOP);
+        action();
+        _exit(0); // no exit handlers: a leak checker cannot run under a tracer
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFSTOPPED(status)) {
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    ptrace(PTRACE_SETOPTIONS, child, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    int pass_signal = 0;
+    for (int stops = 0;;) {
+        ptrace(PTRACE_SYSCALL, child, nullptr, pass_signal);
+        pass_signal = 0;
+        if (waitpid(child, &status, 0) != child)
+            return -1;
+        if (WIFEXITED(status) || WIFSIGNALED(status))
+            return 0;
+        if (WSTOPSIG(status) != (SIGTRAP | 0x80)) {
+            pass_signal = WSTOPSIG(status);
+        } else if (++stops == stop) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return 1;
+        }
+    }
+}
+
+// The names in the directory of `path`, one a line.
+std::string list_Directory(const std::string& path) {
+    std::string names;
+    DIR* directory = opendir(path.substr(0, path.rfind('/')).c_str());
+    for (struct dirent* entry; directory != nullptr && (entry = readdir(directory)) != nullptr;)
+        names += std::string(entry->d_name) + "\n";
+    if (directory != nullptr)
+        closedir(directory);
+    return names;
+}
+
+std::string content_Or_Absent(const char* path) {
+    return file_Exists(path) ? read_File(path) : "<absent>";
+}
+
+TEST_F(Network_Host, a_write_killed_at_any_point_leaves_old_or_new_content) {
+    const char static_mode = 1;
+    struct Kind {
+        const char* name;
+        const char* path;
+        std::function<void()> prepare; // puts the old content (or none) in place
+        std::function<void()> write;
+    };
+    // The new content is shorter than the old (comments do not survive an
+    // update), so a write in place would show a mix of both.
+    const std::string rich_netplan = "# Written at installation; edited by the card daemon.\n"
+                                     "# eth0: the chassis network, static, set by the BMC.\n"
+                                     "# eth1: the service port, DHCP.\n"
+                                     "# Keep the IPv6 address: the chassis monitor uses it.\n"
+                                     "# Keep the route: the card is managed from afar.\n"
+                                     "network:\n  version: 2\n  ethernets:\n    eth0:\n"
+                                     "      addresses: [fd00::5/64, 192.0.2.99/24]\n"
+                                     "      routes: [{to: default, via: 192.0.2.1}]\n"
+                                     "      dhcp4: false\n    eth1: {dhcp4: true}\n";
+    const Kind kinds[] = {
+        {"netplan update", netplan_file, [&] { write_File(netplan_file, rich_netplan); },
+         [] { Network::set_Config_Apply(); }},
+        {"netplan generation", netplan_file,
+         [&] {
+             remove(netplan_file);
+             set_Service("inactive\n");
+         },
+         [] { Network::set_Interface_Name("eth0"); }},
+        {"keyfile generation", keyfile,
+         [&] {
+             remove(keyfile);
+             set_Service("active\n");
+         },
+         [] { Network::set_Interface_Name("eth0"); }},
+        {"stanza edit", stanza_file, [&] { write_File(stanza_file, static_stanza, 0644); },
+         [] { Network::set_Config(Network::IP_ADDRESS, "198.51.100.7"); }},
+    };
+    // Each tool judges the file as it lies in its directory, next to
+    // whatever temporary files the kills left there.
+    auto accepted = [&](const Kind& kind) {
+        std::string output;
+        if (kind.path == netplan_file)
+            return run("rm -rf " + dir + "/root && mkdir -p " + dir + "/root/etc && cp -a " +
+                           "/etc/netplan " + dir + "/root/etc/ && netplan generate --root-dir " +
+                           dir + "/root",
+                       &output) == 0;
+        if (kind.path == stanza_file) {
+            write_File(dir + "/interfaces", "source-directory /etc/network/interfaces.d\n");
+            return run("ifquery -i " + dir + "/interfaces eth0", &output) == 0;
+        }
+        // nmcli reads a keyfile offline only with an id, which the generated
+        // one leaves to the file name.
+        return run("sed '2i id=eth0' " + std::string(keyfile) +
+                       " | nmcli --offline connection modify ipv4.method auto",
+                   &output) == 0;
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        for (const char* path : {netplan_file, stanza_file, keyfile})
+            remove(path);
+        write_File(netplan_file, rich_netplan);
+        Network::set_Interface_Name("eth0");
+        send_Static("192.0.2.10", "255.255.255.0", "192.0.2.254", "192.0.2.53", "");
+        Network::set_Config(Network::MODE, &static_mode);
+        remove(netplan_file);
+
+        kind.prepare();
+        const std::string old_content = content_Or_Absent(kind.path);
+        if (run_Killed_At_Stop(-1, kind.write) < 0)
+            GTEST_SKIP() << "ptrace is not available here (an emulator?): kill test skipped";
+        const std::string new_content = content_Or_Absent(kind.path);
+        ASSERT_NE(new_content, old_content);
+        EXPECT_TRUE(accepted(kind));
+        std::set<std::string> judged;
+        int stop = 1;
+        for (; stop < 10000; stop++) {
+            kind.prepare();
+            int result = run_Killed_At_Stop(stop, kind.write);
+            std::string content = content_Or_Absent(kind.path);
+            ASSERT_TRUE(content == old_content || content == new_content)
+                << "killed at stop " << stop << ":\n"
+                << content;
+            // The tool judges each state of the directory once.
+            if (content != "<absent>" &&
+                judged.insert(content + list_Directory(kind.path)).second) {
+                ASSERT_TRUE(accepted(kind)) << "killed at stop " << stop;
+            }
+            if (result == 0)
+                break;
+        }
+        EXPECT_GT(stop, 10);
+        printf("%s: killed at each of %d stops\n", kind.name, stop - 1);
+    }
+}
+
 // ---- Live state -------------------------------------------------------------------
 
 TEST_F(Network_Host, live_state_from_route_table_and_socket_requests) {
@@ -823,13 +1124,6 @@ TEST_F(Network_Host, live_state_from_route_table_and_socket_requests) {
 }
 
 // ---- Hostile values -----------------------------------------------------------------
-
-std::map<std::string, std::string> snapshot_Config_Files() {
-    std::map<std::string, std::string> files;
-    for (const char* path : {netplan_file, stanza_file, keyfile})
-        files[path] = file_Exists(path) ? read_File(path) : "<absent>";
-    return files;
-}
 
 TEST_F(Network_Host, hostile_values_are_refused_on_every_manager) {
     const std::string long_text(300, 'A');

@@ -78,8 +78,14 @@ public:
     // True for the empty text or four decimal numbers 0..255 (no leading
     // zeros, no sign, no spaces) separated by dots.
     static bool is_Valid_IPv4_Text(const char* text);
+    // True for the empty text or a dotted netmask whose 1 to 32 one bits are
+    // contiguous from the top.
+    static bool is_Valid_Netmask_Text(const char* text);
 
 private:
+    // The netplan document work uses the IPv4 entry expression.
+    friend class Netplan_Document;
+
     static MANAGER_TYPE get_Manager_Type(char* buffer, unsigned int buffer_length);
     static bool get_netplan_Config_Exist(char* buffer, unsigned int buffer_length);
     static bool get_ifupdown_Config_Exist(char* buffer, unsigned int buffer_length);
@@ -89,8 +95,9 @@ private:
 
     static void init_netplan_Config();
     static void update_netplan_Config();
-    static uint8_t get_netplan_Config(const char* path, CONFIG_TYPE type, char* buffer,
-                                      unsigned int buffer_length);
+    // Reads one setting from the netplan file; a Netplan_Document::RESULT.
+    static uint8_t get_netplan_Config(const char* path, CONFIG_TYPE type, std::string* value,
+                                      bool* found, std::string* why);
 
     static void init_Network_Manager_Config();
     static void update_Network_Manager_Config();
@@ -100,6 +107,9 @@ private:
     static uint8_t get_ifupdown_Config(const char* path, CONFIG_TYPE type, char* buffer,
                                        unsigned int buffer_length);
     static uint8_t set_ifupdown_Config(const char* path, CONFIG_TYPE type, const char* str);
+    // Whether the stanza can be brought up: not static, or a static address
+    // with a usable prefix. `why` says what is missing otherwise.
+    static bool get_ifupdown_Config_Usable(const char* path, std::string* why);
 
     static const std::regex ipv4_regex;
     static const std::string netplan_config_path;

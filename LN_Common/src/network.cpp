@@ -18,49 +18,21 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <sstream>
-
-#include <yaml-cpp/yaml.h>
 
 #include "config_file_handling.h"
 #include "extra_command_handling.h"
+#include "file_replace.h"
+#include "ipv4_text.h"
 #include "log.h"
+#include "netplan_document.h"
+#include "unique_fd.h"
 
 static const char* const __log_tag = "Network";
 
 namespace {
 
-// ---- Kernel and file interfaces -------------------------------------------
-
-// Owns one file descriptor.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result; a failed close can lose written data.
-    int release_Close() {
-        int result = close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
-struct File_Closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using File_Ptr = std::unique_ptr<FILE, File_Closer>;
+// ---- Kernel interface -------------------------------------------------------
 
 // Issues one interface request for `name` on a fresh AF_INET datagram socket.
 // `request_record` is prepared all zero with the name and the family first,
@@ -69,39 +41,22 @@ bool request_Interface(unsigned long request, const char* name, struct ifreq* re
     memset(request_record, 0, sizeof(*request_record));
     strncpy(request_record->ifr_name, name, IFNAMSIZ - 1);
     request_record->ifr_addr.sa_family = AF_INET;
-    Fd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (sock.get() < 0)
+    Unique_Fd sock(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!sock.valid())
         return false;
     return ioctl(sock.get(), request, request_record) == 0;
 }
 
-// Writes `content` whole into `path` and flushes it to disk. A missing file is
-// created with `create_mode`; an existing one is truncated and keeps its
-// identity and mode, unless `force_mode` asks for `create_mode` on it too
-// (set before any content lands in it). 0 on success, else an errno value.
-int write_File(const char* path, const std::string& content, mode_t create_mode, bool force_mode) {
-    Fd fd(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, create_mode));
-    if (fd.get() < 0)
-        return errno;
-    if (force_mode && fchmod(fd.get(), create_mode) != 0)
-        return errno;
-    const char* data = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t written = write(fd.get(), data, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    if (fsync(fd.get()) != 0)
-        return errno;
-    if (fd.release_Close() != 0)
-        return errno;
-    return 0;
+// The whole content of a file. False when it cannot be opened or read.
+bool read_Text_File(const char* path, std::string* content) {
+    File_Ptr file(fopen(path, "re"));
+    if (!file)
+        return false;
+    char block[4096];
+    size_t count;
+    while ((count = fread(block, 1, sizeof(block), file.get())) > 0)
+        content->append(block, count);
+    return ferror(file.get()) == 0;
 }
 
 // ---- Small pure helpers ----------------------------------------------------
@@ -115,87 +70,41 @@ void copy_Text(char* buffer, unsigned int buffer_length, const char* text) {
     buffer[buffer_length - 1] = '\0';
 }
 
-// Reads a prefix length 0..32 from the digits at the start of `text`. With
-// `whole_text` nothing may follow the digits. False when there is no digit,
-// the number is out of range, or (with `whole_text`) other text follows.
-bool parse_Prefix_Length(const char* text, bool whole_text, unsigned int* prefix) {
-    if (text[0] < '0' || text[0] > '9')
+// A short printable form of a text from outside (the BMC, a file) for a log
+// line: at most 19 characters, anything unprintable shown as '?'.
+std::string get_Printable(const char* text) {
+    const size_t shown = 19;
+    std::string printable;
+    for (size_t i = 0; i < shown && text[i] != '\0'; i++)
+        printable += (text[i] >= 0x20 && text[i] < 0x7F) ? text[i] : '?';
+    if (strlen(text) > shown)
+        printable += "...";
+    return printable;
+}
+
+// Checks that a static address and netmask make a usable interface address:
+// a dotted quad other than 0.0.0.0, with a contiguous netmask of 1 to 32 bits.
+// Its prefix length goes to `*prefix`; otherwise `*why` says what is wrong.
+bool get_Static_Prefix(const std::string& address, const std::string& netmask, unsigned int* prefix,
+                       std::string* why) {
+    uint32_t value = 0;
+    if (address.empty()) {
+        *why = "no address";
         return false;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long value = strtoul(text, &end, 10);
-    if (errno != 0 || value > 32)
+    }
+    if (!parse_Dotted_Quad(address.c_str(), &value) || value == 0) {
+        *why = "address \"" + get_Printable(address.c_str()) + "\"";
         return false;
-    if (whole_text && *end != '\0')
+    }
+    if (netmask.empty()) {
+        *why = "no netmask";
         return false;
-    *prefix = static_cast<unsigned int>(value);
+    }
+    if (!get_Netmask_Prefix(netmask.c_str(), prefix) || *prefix == 0) {
+        *why = "netmask \"" + get_Printable(netmask.c_str()) + "\"";
+        return false;
+    }
     return true;
-}
-
-// The dotted netmask of a prefix length 0..32.
-std::string get_Prefix_Netmask(unsigned int prefix) {
-    uint32_t mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
-    char text[16];
-    snprintf(text, sizeof(text), "%u.%u.%u.%u", (mask >> 24) & 0xFF, (mask >> 16) & 0xFF,
-             (mask >> 8) & 0xFF, mask & 0xFF);
-    return text;
-}
-
-// Number of consecutive one bits of the low byte counted from bit 7 down.
-uint8_t get_Bit_Count(uint32_t data) {
-    uint8_t count = 0;
-    while (data & 0x80) {
-        count++;
-        data <<= 1;
-    }
-    return count;
-}
-
-// Prefix length of a dotted netmask: the leading ones of each of the four
-// fields, added up. Contiguity is not checked; a missing field counts 0.
-uint8_t get_Subnetmask_Bit_Count(const char* str) {
-    char work[100] = {};
-    strncpy(work, str, sizeof(work) - 1);
-    uint8_t count = 0;
-    char* field = work;
-    for (int i = 0; i < 4; i++) {
-        char* dot = strchr(field, '.');
-        if (dot != nullptr)
-            *dot = '\0';
-        count += get_Bit_Count(static_cast<uint32_t>(atoi(field)));
-        if (dot == nullptr)
-            break;
-        field = dot + 1;
-    }
-    return count;
-}
-
-// Text of a netplan address entry: a scalar's own text, or for netplan's
-// address-with-options form (a one-key mapping) the key. False for any other
-// form.
-bool get_Entry_Text(const YAML::Node& entry, std::string* text) {
-    if (entry.IsScalar()) {
-        *text = entry.as<std::string>();
-        return true;
-    }
-    if (entry.IsMap() && entry.size() == 1 && entry.begin()->first.IsScalar()) {
-        *text = entry.begin()->first.as<std::string>();
-        return true;
-    }
-    if (entry.IsNull()) {
-        *text = "null";
-        return true;
-    }
-    return false;
-}
-
-// Puts the entries that were kept back under `key` of the interface map, or
-// drops the key when none is left.
-void set_netplan_List(YAML::Node interface, const char* key, const YAML::Node& kept) {
-    if (kept.size() == 0)
-        interface.remove(key);
-    else
-        interface[key] = kept;
 }
 
 } // namespace
@@ -221,35 +130,14 @@ Network::Config Network::config = {"eth0", false, "", "", "", "", ""};
 // ---- Validation -------------------------------------------------------------
 
 bool Network::is_Valid_IPv4_Text(const char* text) {
-    if (text == nullptr)
-        return false;
-    if (text[0] == '\0')
-        return true;
-    const char* p = text;
-    for (int octet = 0; octet < 4; octet++) {
-        if (octet > 0) {
-            if (*p != '.')
-                return false;
-            p++;
-        }
-        if (*p < '0' || *p > '9')
-            return false;
-        // No leading zeros: some tools read them as octal, and netplan's own
-        // address test would not recognise the entry again.
-        if (*p == '0' && p[1] >= '0' && p[1] <= '9')
-            return false;
-        unsigned int value = 0;
-        int digits = 0;
-        while (*p >= '0' && *p <= '9') {
-            if (++digits > 3)
-                return false;
-            value = value * 10 + static_cast<unsigned int>(*p - '0');
-            p++;
-        }
-        if (value > 255)
-            return false;
-    }
-    return *p == '\0';
+    uint32_t value = 0;
+    return text != nullptr && (text[0] == '\0' || parse_Dotted_Quad(text, &value));
+}
+
+bool Network::is_Valid_Netmask_Text(const char* text) {
+    unsigned int prefix = 0;
+    return text != nullptr &&
+           (text[0] == '\0' || (get_Netmask_Prefix(text, &prefix) && prefix > 0));
 }
 
 // ---- Interface, live state -----------------------------------------------
@@ -440,13 +328,14 @@ Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffe
 uint8_t Network::set_Config(CONFIG_TYPE type, const char* str) {
     if (type > DNS2 || str == nullptr)
         return 1;
+    if (type == SUBNETMASK && !is_Valid_Netmask_Text(str)) {
+        LOG_ERROR("Refused type %d: \"%s\" is not a netmask of 1 to 32 bits", type,
+                  get_Printable(str).c_str());
+        return 1;
+    }
     if (type != MODE && !is_Valid_IPv4_Text(str)) {
-        // Show at most a short, printable prefix of what was refused.
-        char shown[20] = {};
-        for (size_t i = 0; i < sizeof(shown) - 1 && str[i] != '\0'; i++)
-            shown[i] = (str[i] >= 0x20 && str[i] < 0x7F) ? str[i] : '?';
-        LOG_ERROR("Refused type %d: \"%s%s\" is not an IPv4 address", type, shown,
-                  strlen(str) >= sizeof(shown) ? "..." : "");
+        LOG_ERROR("Refused type %d: \"%s\" is not an IPv4 address", type,
+                  get_Printable(str).c_str());
         return 1;
     }
 
@@ -487,8 +376,31 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
         return 1;
     char path[128] = {};
     switch (get_Manager_Type(path, sizeof(path))) {
-    case NETPLAN:
-        return get_netplan_Config(path, type, buffer, buffer_length);
+    case NETPLAN: {
+        if (type > DNS2)
+            return 1;
+        std::string value;
+        bool found = false;
+        std::string why;
+        switch (get_netplan_Config(path, type, &value, &found, &why)) {
+        case Netplan_Document::OK:
+            break;
+        case Netplan_Document::NO_INTERFACE:
+            LOG_ERROR("target inferface is not defined");
+            return 1;
+        case Netplan_Document::FORMAT_ERROR:
+            LOG_ERROR("Config File Format Error: %s", why.c_str());
+            return 1;
+        default:
+            LOG_ERROR("Config File Load Error");
+            return 1;
+        }
+        if (found && type == MODE)
+            buffer[0] = value[0];
+        else if (found)
+            copy_Text(buffer, buffer_length, value.c_str());
+        return 0;
+    }
     case IFUPDOWN:
         return get_ifupdown_Config(path, type, buffer, buffer_length);
     case NETWORK_MANAGER:
@@ -499,10 +411,19 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
 }
 
 bool Network::set_Config_Apply() {
-    switch (get_Manager_Type(nullptr, 0)) {
-    case IFUPDOWN:
+    char path[100] = {};
+    switch (get_Manager_Type(path, sizeof(path))) {
+    case IFUPDOWN: {
+        // Restarting the service takes the interface down first: a stanza
+        // that cannot come up again would leave the card unreachable.
+        std::string why;
+        if (!get_ifupdown_Config_Usable(path, &why)) {
+            LOG_ERROR("Static setting not usable (%s): networking not restarted", why.c_str());
+            return false;
+        }
         set_Command("systemctl restart networking.service", nullptr, 0);
         return true;
+    }
     case NETPLAN:
         update_netplan_Config();
         set_Command("netplan apply", nullptr, 0);
@@ -523,18 +444,13 @@ bool Network::set_Config_Apply() {
 // ---- Netplan backend --------------------------------------------------------
 
 void Network::init_netplan_Config() {
-    YAML::Node raw_config;
-    YAML::Node netplan_config = raw_config["network"]["ethernets"][config.target_interface];
-    netplan_config["dhcp4"] = true;
-    netplan_config["nameservers"]["addresses"].push_back("1.1.1.1");
-    netplan_config["nameservers"]["addresses"].push_back("8.8.8.8");
-
-    std::ostringstream document;
-    document << raw_config << '\n';
     // netplan warns about configuration files that others can read.
-    int error = write_File(netplan_config_path.c_str(), document.str(), 0600, false);
+    int error = replace_File(netplan_config_path.c_str(),
+                             Netplan_Document::get_Default(config.target_interface), 0600,
+                             File_Mode_Rule::KEEP);
     if (error != 0) {
-        LOG_ERROR("Generate Failed: %s: %s", netplan_config_path.c_str(), strerror(error));
+        LOG_ERROR("Generate Failed");
+        LOG_DEBUG("%s: %s", netplan_config_path.c_str(), strerror(error));
         return;
     }
     LOG_INFO("Generated: %s", netplan_config_path.c_str());
@@ -547,186 +463,43 @@ void Network::update_netplan_Config() {
         LOG_ERROR("Manager is now %s, not netplan: nothing written", MANAGER_TYPE_STRING[type]);
         return;
     }
-
-    YAML::Node raw_config;
-    YAML::Node netplan_config;
-    try {
-        raw_config = YAML::LoadFile(path);
-        netplan_config = raw_config["network"]["ethernets"][config.target_interface];
-    } catch (const std::exception&) {
+    std::string text;
+    if (!read_Text_File(path, &text)) {
         puts("Config File Load Error");
         return;
     }
-
-    // Everything up to the write works on the document in memory; content of
-    // a form netplan does not use ends the update here, with the file as it was.
-    std::string document;
-    try {
-        YAML::Node addresses(YAML::NodeType::Sequence);
-        YAML::Node old_addresses = netplan_config["addresses"];
-        if (old_addresses.IsMap()) {
-            LOG_ERROR("%s: \"addresses\" of %s is a mapping, file left unchanged", path,
-                      config.target_interface.c_str());
-            return;
-        }
-        if (old_addresses.IsSequence()) {
-            for (const YAML::Node& entry : old_addresses) {
-                std::string text;
-                if (!get_Entry_Text(entry, &text)) {
-                    LOG_ERROR("%s: unexpected entry in \"addresses\", file left unchanged", path);
-                    return;
-                }
-                if (!std::regex_match(text, ipv4_regex))
-                    addresses.push_back(entry);
-            }
-        }
-        set_netplan_List(netplan_config, "addresses", addresses);
-
-        netplan_config.remove("gateway4");
-
-        YAML::Node routes(YAML::NodeType::Sequence);
-        YAML::Node old_routes = netplan_config["routes"];
-        if (old_routes.IsMap()) {
-            LOG_ERROR("%s: \"routes\" of %s is a mapping, file left unchanged", path,
-                      config.target_interface.c_str());
-            return;
-        }
-        if (old_routes.IsSequence()) {
-            for (const YAML::Node& route : old_routes) {
-                if (!route.IsMap() || !route["to"].IsScalar()) {
-                    LOG_ERROR("%s: route without a \"to\" text, file left unchanged", path);
-                    return;
-                }
-                if (route["to"].as<std::string>() != "default")
-                    routes.push_back(route);
-            }
-        }
-        set_netplan_List(netplan_config, "routes", routes);
-
-        netplan_config["dhcp4"] = config.ip4_dhcp;
-
-        if (!config.ip4_dhcp) {
-            // An empty address or gateway is a setting not made: netplan
-            // refuses an address "/24" and an empty "via".
-            if (!config.ip4_address.empty()) {
-                char entry[64];
-                snprintf(entry, sizeof(entry), "%s/%u", config.ip4_address.c_str(),
-                         get_Subnetmask_Bit_Count(config.ip4_subnetmask.c_str()));
-                netplan_config["addresses"].push_back(std::string(entry));
-            }
-            if (!config.ip4_gateway.empty()) {
-                YAML::Node gateway;
-                gateway["to"] = "default";
-                gateway["via"] = config.ip4_gateway;
-                netplan_config["routes"].push_back(gateway);
-            }
-        }
-
-        netplan_config.remove("nameservers");
-        for (const std::string* dns : {&config.dns1, &config.dns2}) {
-            if (!dns->empty() && *dns != "0.0.0.0")
-                netplan_config["nameservers"]["addresses"].push_back(*dns);
-        }
-
-        std::ostringstream stream;
-        stream << raw_config << '\n';
-        document = stream.str();
-    } catch (const std::exception& e) {
-        LOG_ERROR("%s: %s, file left unchanged", path, e.what());
+    // netplan refuses an address without a usable prefix, and the interface
+    // would have no configuration at the next boot: nothing is written then.
+    unsigned int prefix = 0;
+    std::string why;
+    if (!config.ip4_dhcp &&
+        !get_Static_Prefix(config.ip4_address, config.ip4_subnetmask, &prefix, &why)) {
+        LOG_ERROR("Static setting not usable (%s): %s left unchanged", why.c_str(), path);
         return;
     }
-
-    int error = write_File(path, document, 0600, false);
+    std::string document;
+    switch (Netplan_Document::update(text, config, prefix, &document, &why)) {
+    case Netplan_Document::OK:
+        break;
+    case Netplan_Document::FORMAT_ERROR:
+        LOG_ERROR("%s: %s, file left unchanged", path, why.c_str());
+        return;
+    default:
+        puts("Config File Load Error");
+        return;
+    }
+    int error = replace_File(path, document, 0600, File_Mode_Rule::KEEP);
     if (error != 0)
         LOG_ERROR("Write Failed: %s: %s", path, strerror(error));
 }
 
-uint8_t Network::get_netplan_Config(const char* path, CONFIG_TYPE type, char* buffer,
-                                    unsigned int buffer_length) {
-    if (type > DNS2)
-        return 1;
-
-    YAML::Node raw_config;
-    YAML::Node netplan_config;
-    try {
-        raw_config = YAML::LoadFile(path);
-        netplan_config = raw_config["network"]["ethernets"][config.target_interface];
-    } catch (const std::exception&) {
-        LOG_ERROR("Config File Load Error");
-        return 1;
-    }
-    if (!netplan_config.IsDefined()) {
-        LOG_ERROR("target inferface is not defined");
-        return 1;
-    }
-
-    // The value is worked out whole before `buffer` is touched.
-    std::string value;
-    bool found = false;
-    try {
-        switch (type) {
-        case MODE: {
-            YAML::Node dhcp4 = netplan_config["dhcp4"];
-            buffer[0] = (dhcp4.IsScalar() && dhcp4.as<bool>()) ? 0 : 1;
-            return 0;
-        }
-        case IP_ADDRESS:
-        case SUBNETMASK: {
-            YAML::Node addresses = netplan_config["addresses"];
-            std::string entry;
-            bool have_entry = false;
-            if (addresses.IsSequence()) {
-                for (const YAML::Node& node : addresses) {
-                    std::string text;
-                    if (get_Entry_Text(node, &text) && std::regex_match(text, ipv4_regex)) {
-                        entry = text;
-                        have_entry = true;
-                        break;
-                    }
-                }
-            }
-            size_t slash = entry.find('/');
-            unsigned int prefix = 0;
-            if (type == IP_ADDRESS && have_entry) {
-                value = entry.substr(0, slash);
-            } else if (type == SUBNETMASK && have_entry && slash != std::string::npos &&
-                       parse_Prefix_Length(entry.c_str() + slash + 1, true, &prefix)) {
-                value = get_Prefix_Netmask(prefix);
-            } else {
-                value = type == IP_ADDRESS ? default_network_info.ip4_address
-                                           : default_network_info.ip4_subnetmask;
-            }
-            found = true;
-            break;
-        }
-        case GATEWAY: {
-            YAML::Node gateway4 = netplan_config["gateway4"];
-            value =
-                gateway4.IsScalar() ? gateway4.as<std::string>() : default_network_info.ip4_gateway;
-            found = true;
-            break;
-        }
-        case DNS1:
-        case DNS2: {
-            size_t index = type == DNS1 ? 0 : 1;
-            YAML::Node servers = netplan_config["nameservers"]["addresses"];
-            if (servers.IsSequence() && servers.size() > index) {
-                YAML::Node server = servers[index];
-                if (server.IsScalar() && !server.as<std::string>().empty()) {
-                    value = server.as<std::string>();
-                    found = true;
-                }
-            }
-            break;
-        }
-        }
-    } catch (const std::exception& e) {
-        LOG_ERROR("Config File Format Error: %s", e.what());
-        return 1;
-    }
-    if (found)
-        copy_Text(buffer, buffer_length, value.c_str());
-    return 0;
+uint8_t Network::get_netplan_Config(const char* path, CONFIG_TYPE type, std::string* value,
+                                    bool* found, std::string* why) {
+    std::string text;
+    if (!read_Text_File(path, &text))
+        return Netplan_Document::LOAD_ERROR;
+    return Netplan_Document::read(text, config.target_interface, type, default_network_info, value,
+                                  found, why);
 }
 
 // ---- NetworkManager backend -------------------------------------------------
@@ -736,10 +509,11 @@ void Network::init_Network_Manager_Config() {
     const std::string content =
         nmcli_config_prefix + config.target_interface + "\n" + nmcli_config_postfix;
     // NetworkManager ignores keyfiles that others can read: 0600 from the
-    // start, also on a file that was there before.
-    int error = write_File(path.c_str(), content, 0600, true);
+    // start, also in place of a file that was there before.
+    int error = replace_File(path.c_str(), content, 0600, File_Mode_Rule::FORCE);
     if (error != 0) {
-        LOG_ERROR("Generate Failed: %s: %s", path.c_str(), strerror(error));
+        LOG_ERROR("Generate Failed");
+        LOG_DEBUG("%s: %s", path.c_str(), strerror(error));
         return;
     }
     LOG_INFO("Generated: %s", path.c_str());
@@ -763,22 +537,29 @@ void Network::init_Network_Manager_Config() {
 void Network::update_Network_Manager_Config() {
     // Values loaded from the host at start-up did not pass set_Config; they
     // go into a command line, so they are held to the same rule here.
-    const std::string* used[] = {&config.dns1, &config.dns2, &config.ip4_address,
-                                 &config.ip4_gateway, &config.ip4_subnetmask};
-    size_t used_count = config.ip4_dhcp ? 2 : 5;
+    const std::string* used[] = {&config.dns1, &config.dns2, &config.ip4_gateway};
+    size_t used_count = config.ip4_dhcp ? 2 : 3;
     for (size_t i = 0; i < used_count; i++) {
         if (!is_Valid_IPv4_Text(used[i]->c_str())) {
-            LOG_ERROR("Setting \"%s\" is not an IPv4 address: nothing sent", used[i]->c_str());
+            LOG_ERROR("Setting \"%s\" is not an IPv4 address: nothing sent",
+                      get_Printable(used[i]->c_str()).c_str());
             return;
         }
+    }
+    // NetworkManager takes an address without a usable prefix and the device
+    // then has no usable address: nothing is sent instead.
+    unsigned int prefix = 0;
+    std::string why;
+    if (!config.ip4_dhcp &&
+        !get_Static_Prefix(config.ip4_address, config.ip4_subnetmask, &prefix, &why)) {
+        LOG_ERROR("Static setting not usable (%s): nothing sent", why.c_str());
+        return;
     }
 
     char addresses[80] = "";
     if (!config.ip4_dhcp)
         snprintf(addresses, sizeof(addresses), " ipv4.addresses '%s/%u' ipv4.gateway '%s'",
-                 config.ip4_address.c_str(),
-                 get_Subnetmask_Bit_Count(config.ip4_subnetmask.c_str()),
-                 config.ip4_gateway.c_str());
+                 config.ip4_address.c_str(), prefix, config.ip4_gateway.c_str());
     char dns[64] = "";
     if (!config.dns1.empty() || !config.dns2.empty())
         snprintf(dns, sizeof(dns), " ipv4.dns '%s%s%s'", config.dns1.c_str(),
@@ -869,28 +650,69 @@ uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer,
 
 // ---- ifupdown backend -------------------------------------------------------
 
+namespace {
+
+// First words of the lines that open an ifupdown stanza; the option lines
+// after one belong to it.
+const char* const ifupdown_stanza_openers[] = {
+    "iface",        "mapping",    "auto",   "allow-", "source", "source-directory",
+    "no-auto-down", "no-scripts", "rename", nullptr};
+
+// The managed interface's IPv4 stanza ("iface eth0 inet ...") as the scope of
+// every read and edit, so that an inet6 stanza, other interfaces and "up"
+// commands that mention a key are never touched.
+class Stanza {
+public:
+    Stanza(const char* file_path, const std::string& interface)
+        : path(file_path), method_key("iface " + interface + " inet"),
+          start(method_key + " "), scope{start.c_str(), ifupdown_stanza_openers} {}
+    Stanza(const Stanza&) = delete;
+    Stanza& operator=(const Stanza&) = delete;
+
+    // The key of the stanza's opening line, whose value is the method.
+    const char* get_Method_Key() const { return method_key.c_str(); }
+
+    // The value of `key` in the stanza; empty when it has none.
+    std::string get(const char* key, const char* ignore) const {
+        char work[128] = {};
+        Config_File::get_Data(path, key, work, sizeof(work), ' ', ignore, false, &scope);
+        std::string value = work;
+        return value.substr(0, value.find_last_not_of(" \t") + 1);
+    }
+    // Config_File::set_Data within the stanza.
+    uint8_t set(const char* key, const char* value, const char* ignore) const {
+        return Config_File::set_Data(path, key, value, ' ', ignore, &scope);
+    }
+    // Config_File::set_Data_Comment within the stanza.
+    uint8_t set_Comment(const char* key, bool comment, const char* ignore) const {
+        return Config_File::set_Data_Comment(path, key, comment, ' ', ignore, &scope);
+    }
+
+private:
+    const char* path;
+    const std::string method_key;
+    const std::string start;
+    const Config_File::Scope scope;
+};
+
+} // namespace
+
 uint8_t Network::get_ifupdown_Config(const char* path, CONFIG_TYPE type, char* buffer,
                                      unsigned int buffer_length) {
-    char work[128] = {};
+    const Stanza stanza(path, config.target_interface);
     switch (type) {
-    case MODE: {
-        char key[32];
-        snprintf(key, sizeof(key), "iface %s inet", config.target_interface.c_str());
-        Config_File::get_Data(path, key, work, sizeof(work), ' ', nullptr, false);
-        buffer[0] = strstr(work, "dhcp") != nullptr ? 0 : 1;
+    case MODE:
+        buffer[0] =
+            stanza.get(stanza.get_Method_Key(), nullptr).find("dhcp") != std::string::npos ? 0 : 1;
         return 0;
-    }
     case IP_ADDRESS:
-        Config_File::get_Data(path, "address", work, sizeof(work), ' ', "hwaddress", false);
-        copy_Text(buffer, buffer_length, work);
+        copy_Text(buffer, buffer_length, stanza.get("address", "hwaddress").c_str());
         return 0;
     case GATEWAY:
-        Config_File::get_Data(path, "gateway", work, sizeof(work), ' ', nullptr, false);
-        copy_Text(buffer, buffer_length, work);
+        copy_Text(buffer, buffer_length, stanza.get("gateway", nullptr).c_str());
         return 0;
     case SUBNETMASK:
-        Config_File::get_Data(path, "netmask", work, sizeof(work), ' ', nullptr, false);
-        copy_Text(buffer, buffer_length, work);
+        copy_Text(buffer, buffer_length, stanza.get("netmask", nullptr).c_str());
         return 0;
     case DNS1:
     case DNS2:
@@ -900,14 +722,18 @@ uint8_t Network::get_ifupdown_Config(const char* path, CONFIG_TYPE type, char* b
 }
 
 uint8_t Network::set_ifupdown_Config(const char* path, CONFIG_TYPE type, const char* str) {
-    // A write-back that failed part-way is the one failure reported: an
-    // absent key or file leaves the stanza unchanged.
+    const Stanza stanza(path, config.target_interface);
+    // A write that failed, and a file without the stanza, are reported; an
+    // absent key line is not (the key is added or there is nothing to do).
     bool write_failed = false;
+    bool no_stanza = false;
     auto set_Value = [&](const char* key, const char* value, const char* ignore) {
-        write_failed |= Config_File::set_Data(path, key, value, ' ', ignore) == 1;
+        uint8_t result = stanza.set(key, value, ignore);
+        write_failed |= result == 1;
+        no_stanza |= result == 3;
     };
     auto set_Comment = [&](const char* key, bool comment, const char* ignore) {
-        write_failed |= Config_File::set_Data_Comment(path, key, comment, ' ', ignore) == 2;
+        write_failed |= stanza.set_Comment(key, comment, ignore) == 2;
     };
     // An empty text is a setting not made: ifupdown refuses a whole file
     // that holds an option without a value, so the line is commented out.
@@ -922,10 +748,10 @@ uint8_t Network::set_ifupdown_Config(const char* path, CONFIG_TYPE type, const c
 
     switch (type) {
     case MODE: {
-        char key[32];
-        snprintf(key, sizeof(key), "iface %s inet", config.target_interface.c_str());
         bool is_static = *str != 0;
-        set_Value(key, is_static ? "static" : "dhcp", nullptr);
+        set_Value(stanza.get_Method_Key(), is_static ? "static" : "dhcp", nullptr);
+        if (no_stanza)
+            break;
         set_Comment("address", !is_static, "hwaddress");
         set_Comment("netmask", !is_static, nullptr);
         set_Comment("gateway", !is_static, nullptr);
@@ -946,9 +772,33 @@ uint8_t Network::set_ifupdown_Config(const char* path, CONFIG_TYPE type, const c
     default:
         return 1;
     }
+    if (no_stanza) {
+        LOG_ERROR("No \"%s\" stanza in %s: nothing written", stanza.get_Method_Key(), path);
+        return 1;
+    }
     if (write_failed) {
         LOG_ERROR("Write Failed: %s", path);
         return 1;
     }
     return 0;
+}
+
+bool Network::get_ifupdown_Config_Usable(const char* path, std::string* why) {
+    const Stanza stanza(path, config.target_interface);
+    const std::string method = stanza.get(stanza.get_Method_Key(), nullptr);
+    if (method.compare(0, method.find_first_of(" \t"), "static") != 0)
+        return true; // dhcp, manual and the rest need no address of their own
+    std::string address = stanza.get("address", "hwaddress");
+    std::string netmask = stanza.get("netmask", nullptr);
+    // ifupdown also takes "address A/P", and "netmask P" as a prefix length.
+    unsigned int prefix = 0;
+    size_t slash = address.find('/');
+    if (slash != std::string::npos) {
+        if (parse_Prefix_Length(address.c_str() + slash + 1, true, &prefix))
+            netmask = get_Prefix_Netmask(prefix);
+        address.resize(slash);
+    } else if (parse_Prefix_Length(netmask.c_str(), true, &prefix) && !netmask.empty()) {
+        netmask = get_Prefix_Netmask(prefix);
+    }
+    return get_Static_Prefix(address, netmask, &prefix, why);
 }
