@@ -437,7 +437,14 @@ TEST_F(Network_Host, netplan_update_keeps_what_it_does_not_own) {
                "          via: 192.0.2.254\n"
                "        - to: default\n"
                "          via: 192.0.2.254\n"
+               "        - to: default\n"
+               "          via: fd00::1\n"
+               "        - to: 0.0.0.0/0\n"
+               "          via: 192.0.2.253\n"
                "      dhcp4: true\n"
+               "      nameservers:\n"
+               "        search: [example.net]\n"
+               "        addresses: [192.0.2.53]\n"
                "    eth1:\n"
                "      dhcp4: true\n",
                0644);
@@ -457,9 +464,12 @@ TEST_F(Network_Host, netplan_update_keeps_what_it_does_not_own) {
                                  "        - to: 198.51.100.0/24\n"
                                  "          via: 192.0.2.254\n"
                                  "        - to: default\n"
+                                 "          via: fd00::1\n"
+                                 "        - to: default\n"
                                  "          via: 192.0.2.1\n"
                                  "      dhcp4: false\n"
                                  "      nameservers:\n"
+                                 "        search: [example.net]\n"
                                  "        addresses:\n"
                                  "          - 192.0.2.54\n"
                                  "    eth1:\n"
@@ -471,17 +481,18 @@ TEST_F(Network_Host, netplan_update_keeps_what_it_does_not_own) {
     EXPECT_NE(unit.find("Address=192.0.2.10/24"), std::string::npos) << unit;
     EXPECT_NE(unit.find("Destination=198.51.100.0/24"), std::string::npos) << unit;
 
-    // DHCP keeps the IPv6 address in place and drops the default route only;
-    // "0.0.0.0" and the empty text mean no name server at all.
+    // DHCP keeps the IPv6 address and route in place and drops the IPv4
+    // default route only; "0.0.0.0" and the empty text mean no name server.
     send_Dhcp("0.0.0.0", "");
     EXPECT_TRUE(Network::set_Config_Apply());
     std::string doc = read_File(netplan_file);
     EXPECT_NE(doc.find("      mtu: 1400\n      addresses:\n        - fd00::5/64\n      routes:\n"
                        "        - to: 198.51.100.0/24\n          via: 192.0.2.254\n"
-                       "      dhcp4: true\n    eth1:"),
+                       "        - to: default\n          via: fd00::1\n"
+                       "      dhcp4: true\n      nameservers:\n        search: [example.net]\n"
+                       "    eth1:"),
               std::string::npos)
         << doc;
-    EXPECT_EQ(doc.find("nameservers"), std::string::npos) << doc;
     netplan_Generate(doc);
 }
 
@@ -576,6 +587,7 @@ TEST_F(Network_Host, netplan_reads) {
         {"      gateway4: 10.0.0.7\n      routes: [{to: default, via: 10.0.0.1}]\n",
          Network::GATEWAY, 0, "10.0.0.7"},
         {"      routes: [{to: default, via: fd00::1}]\n", Network::GATEWAY, 0, "192.0.2.1"},
+        {"      routes: [{to: 0.0.0.0/0, via: 10.0.0.3}]\n", Network::GATEWAY, 0, "10.0.0.3"},
         {"      routes: [{to: default}]\n", Network::GATEWAY, 0, "192.0.2.1"},
         // Long entries: the first is no IPv4 entry, the second one (matching the
         // whole expression would overflow the stack) is.

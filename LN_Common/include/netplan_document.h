@@ -24,10 +24,10 @@ public:
     static std::string get_Default(const std::string& interface);
 
     // Applies `config` to the interface map of `text`: the IPv4 addresses and
-    // default routes are replaced (in static mode by `config.ip4_address` with
-    // `prefix` and a default route via `config.ip4_gateway` when it is set),
-    // "gateway4" is removed, "dhcp4" set and the name servers rebuilt;
-    // everything else stays as it was. The caller has checked that a static
+    // IPv4 default routes are replaced (in static mode by `config.ip4_address`
+    // with `prefix` and a default route via `config.ip4_gateway` when it is
+    // set), "gateway4" is removed, "dhcp4" set and the name-server list
+    // rebuilt; everything else stays as it was. The caller has checked that a static
     // address and prefix are usable. `*document` receives the new text.
     static RESULT update(const std::string& text, const Network::Config& config,
                          unsigned int prefix, std::string* document, std::string* why);

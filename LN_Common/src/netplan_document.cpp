@@ -69,14 +69,21 @@ bool keep_Other_Addresses(YAML::Node interface, std::string* why) {
     return true;
 }
 
-// (Nodes are taken by value: a missing key of a non-const node reads as
-// undefined instead of throwing.)
-bool is_Default_Route(YAML::Node route) {
-    return route.IsMap() && route["to"].IsScalar() && route["to"].as<std::string>() == "default";
+// An IPv4 default route: to "default" (or its IPv4 form 0.0.0.0/0), not via
+// an IPv6 gateway. (Nodes are taken by value: a missing key of a non-const
+// node reads as undefined instead of throwing.)
+bool is_IPv4_Default_Route(YAML::Node route) {
+    if (!route.IsMap() || !route["to"].IsScalar())
+        return false;
+    const std::string to = route["to"].as<std::string>();
+    if (to != "default" && to != "0.0.0.0/0")
+        return false;
+    YAML::Node via = route["via"];
+    return !via.IsScalar() || via.as<std::string>().find(':') == std::string::npos;
 }
 
-// Keeps the routes that are not default routes. False (with `why`) for a form
-// netplan does not use.
+// Keeps the routes that are not IPv4 default routes. False (with `why`) for a
+// form netplan does not use.
 bool keep_Other_Routes(YAML::Node interface, std::string* why) {
     YAML::Node kept(YAML::NodeType::Sequence);
     YAML::Node old = interface["routes"];
@@ -90,7 +97,7 @@ bool keep_Other_Routes(YAML::Node interface, std::string* why) {
                 *why = "route without a \"to\" text";
                 return false;
             }
-            if (!is_Default_Route(route))
+            if (!is_IPv4_Default_Route(route))
                 kept.push_back(route);
         }
     }
@@ -109,8 +116,14 @@ void add_Static_Settings(YAML::Node interface, const Network::Config& config, un
     }
 }
 
+// The server list is rebuilt; other name-server settings (search domains)
+// stay where they are.
 void set_Name_Servers(YAML::Node interface, const Network::Config& config) {
-    interface.remove("nameservers");
+    YAML::Node settings = interface["nameservers"];
+    if (settings.IsMap())
+        settings.remove("addresses");
+    if (!settings.IsMap() || settings.size() == 0)
+        interface.remove("nameservers");
     for (const std::string* dns : {&config.dns1, &config.dns2}) {
         if (!dns->empty() && *dns != "0.0.0.0")
             interface["nameservers"]["addresses"].push_back(*dns);
@@ -139,7 +152,7 @@ bool get_IPv4_Entry(YAML::Node interface, std::string* entry) {
 }
 
 // The gateway of the interface: "gateway4", else the "via" of its first IPv4
-// default route, as netplan writes it today.
+// default route, the form netplan documents today.
 bool get_Gateway(YAML::Node interface, std::string* gateway) {
     YAML::Node gateway4 = interface["gateway4"];
     if (gateway4.IsScalar()) {
@@ -150,7 +163,7 @@ bool get_Gateway(YAML::Node interface, std::string* gateway) {
     if (!routes.IsSequence())
         return false;
     for (YAML::Node route : routes) {
-        if (!is_Default_Route(route) || !route["via"].IsScalar())
+        if (!is_IPv4_Default_Route(route) || !route["via"].IsScalar())
             continue;
         std::string via = route["via"].as<std::string>();
         uint32_t address = 0;
