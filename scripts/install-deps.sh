@@ -8,6 +8,8 @@ packages=(
     g++ cmake make git pkg-config libyaml-cpp-dev
     # unit and system tests, static analysis
     googletest libgtest-dev libgmock-dev clang-tidy
+    # fuzz targets (libFuzzer)
+    clang libclang-rt-14-dev
     # host tools the daemon runs and the tests validate its files with
     iproute2 util-linux procps dbus
     netplan.io network-manager ifupdown isc-dhcp-client

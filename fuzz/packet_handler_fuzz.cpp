@@ -1,0 +1,79 @@
+// Fuzzes the BMC request handler with what a read from the bus can deliver:
+// up to 256 bytes, split by their length byte as the link thread splits them,
+// through the handler's checks into set_Config, set_Config_Apply and the
+// hostname request.
+//
+// The handler edits the host's network configuration, so the target runs in
+// a private mount namespace of its own (root only): tmpfs over the
+// configuration directories with a netplan file in place, and stand-ins that
+// do nothing for the commands it runs.
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "BMC_data_protocol.h"
+#include "I2C_BMC_packet_thread.h"
+#include "log.h"
+
+namespace {
+
+void fail(const char* what) {
+    fprintf(stderr, "packet_handler_fuzz: %s (run as root: it needs a private mount namespace)\n",
+            what);
+    exit(1);
+}
+
+void write_Text(const char* path, const char* text, mode_t mode) {
+    FILE* file = fopen(path, "w");
+    if (file == nullptr || fputs(text, file) < 0 || fclose(file) != 0 || chmod(path, mode) != 0)
+        fail(path);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+        fail("no private mount namespace");
+    for (const char* dir : {"/etc/netplan", "/etc/network/interfaces.d",
+                            "/etc/NetworkManager/system-connections", "/run", "/tmp"}) {
+        if (mount("tmpfs", dir, "tmpfs", 0, "mode=0755") != 0)
+            fail(dir);
+    }
+    write_Text("/etc/netplan/01-netcfg.yaml",
+               "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n", 0600);
+    mkdir("/tmp/bin", 0755);
+    for (const char* name : {"hostnamectl", "netplan", "nmcli", "systemctl"})
+        write_Text((std::string("/tmp/bin/") + name).c_str(), "#!/bin/sh\nexit 0\n", 0755);
+    setenv("PATH", "/tmp/bin:/usr/bin:/bin", 1);
+    // Lines are formatted as usual, and dropped.
+    set_Log_Output_File("/dev/null", "w");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    uint8_t wire[256] = {};
+    memcpy(wire, data, size < sizeof(wire) ? size : sizeof(wire));
+
+    // As the link thread splits a read: header min(length, 5), data the rest.
+    BMC::Packet packet;
+    const uint8_t length = wire[0];
+    uint8_t header[BMC::packet_header_length] = {};
+    memcpy(header, wire, length < sizeof(header) ? length : sizeof(header));
+    packet.packet_length = header[0];
+    packet.packet_control1 = header[1];
+    packet.packet_control2 = header[2];
+    packet.address = static_cast<BMC::ADDRESS>(header[3]);
+    packet.subaddress = header[4];
+    if (length > BMC::packet_header_length) {
+        BMC::init_Packet_Data(&packet, length - BMC::packet_header_length);
+        memcpy(packet.data, wire + BMC::packet_header_length, length - BMC::packet_header_length);
+    }
+    I2C_BMC_Packet_Hander(&packet);
+    return 0;
+}
