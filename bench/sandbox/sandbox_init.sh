@@ -112,7 +112,7 @@ fi
 # A sanitizer build of the daemon keeps its options; ASan must also accept
 # the interposer preloaded ahead of its runtime.
 daemon_env+=("ASAN_OPTIONS=verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}")
-for name in UBSAN_OPTIONS LSAN_OPTIONS; do
+for name in UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
     if [ -n "${!name:-}" ]; then
         daemon_env+=("$name=${!name}")
     fi
