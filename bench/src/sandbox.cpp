@@ -113,10 +113,11 @@ bool Sandbox::start(const std::string& daemon_path) {
         trace_.note("cannot start the daemon: " + why);
         return false;
     }
+    std::string daemon = absolute(daemon_path);
     pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == 0) {
-        exec_sandbox(run_dir_, absolute(daemon_path), parent);
+        exec_sandbox(run_dir_, daemon, parent);
     }
     if (pid < 0) {
         trace_.note(std::string("cannot fork: ") + strerror(errno));
