@@ -82,10 +82,11 @@ int connect_simulator(bool cloexec) {
     }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    if (strlen(path) >= sizeof(addr.sun_path)) {
+    size_t len = strlen(path);
+    if (len >= sizeof(addr.sun_path)) {
         return -1;
     }
-    strcpy(addr.sun_path, path);
+    memcpy(addr.sun_path, path, len + 1);
     int fd = socket(AF_UNIX, SOCK_SEQPACKET | (cloexec ? SOCK_CLOEXEC : 0), 0);
     if (fd < 0) {
         return -1;
@@ -142,10 +143,10 @@ pec_bench::wire::Request request(pec_bench::wire::Op op, int32_t arg0 = 0, int32
 enum Kind : int { NONE = 0, I2C = 1, GPIOCHIP = 2, LINE = 3 };
 
 struct Slot {
-    std::atomic<int> kind;
     std::mutex lock;
     dev_t dev;
     ino_t ino;
+    std::atomic<int> kind;
     int slave;
 };
 
@@ -301,23 +302,47 @@ ssize_t i2c_read(Slot& s, int fd, void* buf, size_t n) {
     return static_cast<ssize_t>(got < static_cast<size_t>(r) ? got : static_cast<size_t>(r));
 }
 
+int select_slave(Slot& s, int fd, unsigned long op, long addr) {
+    if (addr < 0 || addr > 0x7F) {
+        return fail(EINVAL);
+    }
+    if (command(fd, request(pec_bench::wire::OP_I2C_SET_SLAVE, static_cast<int32_t>(addr),
+                            op == I2C_SLAVE_FORCE ? 1 : 0)) != 0) {
+        return -1;
+    }
+    s.slave = static_cast<int>(addr);
+    return 0;
+}
+
+int i2c_smbus(Slot& s, int fd, i2c_smbus_ioctl_data* data) {
+    if (data == nullptr) {
+        return fail(EFAULT);
+    }
+    i2c_smbus_data block{};
+    if (data->data != nullptr) {
+        memcpy(&block, data->data, sizeof(block));
+    }
+    pec_bench::wire::Request req = request(pec_bench::wire::OP_I2C_SMBUS, s.slave, data->read_write,
+                                           static_cast<int32_t>(data->command | (data->size << 8)));
+    i2c_smbus_data answer{};
+    size_t got = 0;
+    int r = exchange(fd, req, &block, sizeof(block), &answer, sizeof(answer), &got);
+    if (r < 0) {
+        return fail(-r);
+    }
+    if (data->read_write == I2C_SMBUS_READ && data->data != nullptr && got == sizeof(answer)) {
+        memcpy(data->data, &answer, sizeof(answer));
+    }
+    return 0;
+}
+
 int i2c_ioctl(Slot& s, int fd, unsigned long op, void* arg) {
     std::lock_guard<std::mutex> guard(s.lock);
     switch (op) {
     case I2C_SLAVE:
-    case I2C_SLAVE_FORCE: {
-        long addr = reinterpret_cast<long>(arg);
-        if (addr < 0 || addr > 0x7F) {
-            return fail(EINVAL);
-        }
-        if (command(fd, request(pec_bench::wire::OP_I2C_SET_SLAVE, static_cast<int32_t>(addr),
-                                op == I2C_SLAVE_FORCE ? 1 : 0)) != 0) {
-            return -1;
-        }
-        s.slave = static_cast<int>(addr);
-        return 0;
-    }
-    case I2C_FUNCS: {
+    case I2C_SLAVE_FORCE:
+        return select_slave(s, fd, op, reinterpret_cast<long>(arg));
+    case I2C_FUNCS:
         if (arg == nullptr) {
             return fail(EFAULT);
         }
@@ -325,30 +350,8 @@ int i2c_ioctl(Slot& s, int fd, unsigned long op, void* arg) {
                                             I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA |
                                             I2C_FUNC_SMBUS_WORD_DATA;
         return 0;
-    }
-    case I2C_SMBUS: {
-        auto* data = static_cast<i2c_smbus_ioctl_data*>(arg);
-        if (data == nullptr) {
-            return fail(EFAULT);
-        }
-        i2c_smbus_data block{};
-        if (data->data != nullptr) {
-            memcpy(&block, data->data, sizeof(block));
-        }
-        pec_bench::wire::Request req =
-            request(pec_bench::wire::OP_I2C_SMBUS, s.slave, data->read_write,
-                    static_cast<int32_t>(data->command | (data->size << 8)));
-        i2c_smbus_data answer{};
-        size_t got = 0;
-        int r = exchange(fd, req, &block, sizeof(block), &answer, sizeof(answer), &got);
-        if (r < 0) {
-            return fail(-r);
-        }
-        if (data->read_write == I2C_SMBUS_READ && data->data != nullptr && got == sizeof(answer)) {
-            memcpy(data->data, &answer, sizeof(answer));
-        }
-        return 0;
-    }
+    case I2C_SMBUS:
+        return i2c_smbus(s, fd, static_cast<i2c_smbus_ioctl_data*>(arg));
     default:
         return fail(ENOTTY);
     }

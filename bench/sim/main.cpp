@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sstream>
@@ -116,6 +117,167 @@ bool parse_args(int argc, char** argv, Args* a) {
     return true;
 }
 
+// Reads the request script, if any; false when the file cannot be read.
+bool read_script(const std::string& path, std::string* text) {
+    if (path.empty()) {
+        return true;
+    }
+    std::ifstream in(path);
+    if (!in) {
+        fprintf(stderr, "pec_bmc_sim: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
+}
+
+// One run: the bench, the daemon in its sandbox, the script and the terminal
+// feeding requests, until the time is up, a signal comes or the daemon ends.
+class Run {
+public:
+    Run(const Args& args, const sigset_t& sigs) : args_(args), sigs_(sigs) {
+        options_.trace_path = args.trace;
+        options_.print_daemon_log = args.show_log;
+        options_.printer = [this](const std::string& line) { print(line); };
+    }
+
+    void print(const std::string& line) {
+        std::lock_guard<std::mutex> g(out_lock_);
+        printf("%s\n", line.c_str());
+        fflush(stdout);
+    }
+
+    int run(const pec_bench::Scenario& scenario, const std::string& script_text) {
+        try {
+            bench_ = std::make_unique<pec_bench::Bench>(scenario, options_);
+        } catch (const std::exception& e) {
+            fprintf(stderr, "pec_bmc_sim: %s\n", e.what());
+            return 1;
+        }
+        print("bench: scenario " + scenario.name + ", run directory " + bench_->run_dir() +
+              ", socket " + bench_->socket_path());
+        if (!args_.daemon.empty() && !bench_->start_daemon(args_.daemon)) {
+            auto t = bench_->trace();
+            fprintf(stderr, "pec_bmc_sim: %s\n",
+                    t.empty() ? "cannot start" : t.back().detail.c_str());
+            return 1;
+        }
+        if (!script_text.empty()) {
+            script_thread_ = std::thread([this, script_text] { run_script(script_text); });
+        }
+        if (args_.read_stdin) {
+            stdin_thread_ = std::thread([this] { read_stdin(); });
+        }
+        int rc = wait_for_end();
+        finish();
+        return rc;
+    }
+
+private:
+    void run_script(const std::string& text) {
+        if (!args_.daemon.empty()) {
+            bench_->wait_for(
+                [](const pec_bench::TraceEvent& e) { return e.event == "daemon_start"; }, 1,
+                std::chrono::seconds(30));
+        }
+        std::istringstream in(text);
+        std::string line, error;
+        while (!done_.load() && std::getline(in, line)) {
+            if (!bench_->command(line, &error)) {
+                print("script: " + error);
+                break;
+            }
+        }
+        print("script: done");
+    }
+
+    void read_stdin() {
+        std::string pending;
+        while (!done_.load()) {
+            pollfd p{0, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) {
+                continue;
+            }
+            char buf[512];
+            ssize_t n = read(0, buf, sizeof(buf));
+            if (n <= 0) {
+                break;
+            }
+            pending.append(buf, static_cast<size_t>(n));
+            size_t pos;
+            while ((pos = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, pos);
+                pending.erase(0, pos + 1);
+                input_line(line);
+            }
+        }
+    }
+
+    void input_line(const std::string& line) {
+        std::string error;
+        if (line == "help") {
+            print(pec_bench::script_help());
+        } else if (line == "quit") {
+            kill(getpid(), SIGTERM);
+        } else if (!bench_->command(line, &error)) {
+            print("input: " + error + " (type help)");
+        }
+    }
+
+    // The exit status: 130 after a signal, 1 when the daemon ended, else 0.
+    int wait_for_end() {
+        auto start = std::chrono::steady_clock::now();
+        while (true) {
+            timespec ts{0, 200L * 1000 * 1000};
+            int sig = sigtimedwait(&sigs_, nullptr, &ts);
+            if (sig > 0) {
+                print(std::string("bench: ") + strsignal(sig) + ", stopping");
+                return 130;
+            }
+            double elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (args_.duration > 0 && elapsed >= args_.duration) {
+                print("bench: " + std::to_string(static_cast<int>(args_.duration)) +
+                      " s elapsed, stopping");
+                return 0;
+            }
+            if (!args_.daemon.empty() && !bench_->daemon_running()) {
+                print("bench: the daemon ended, stopping");
+                return 1;
+            }
+        }
+    }
+
+    void finish() {
+        done_.store(true);
+        bench_->stop_daemon();
+        if (script_thread_.joinable()) {
+            script_thread_.join(); // a script blocked in "wait" finishes its pause first
+        }
+        if (stdin_thread_.joinable()) {
+            stdin_thread_.join();
+        }
+        size_t writes = bench_->card_packets().size();
+        print("bench: " + std::to_string(writes) + " packets from the card; trace " +
+              (!args_.trace.empty() ? args_.trace
+               : args_.keep         ? bench_->run_dir() + "/trace.jsonl"
+                                    : std::string("(removed with the run directory)")));
+        bench_.reset();
+        print("bench: cleaned up");
+    }
+
+    const Args& args_;
+    const sigset_t& sigs_;
+    std::mutex out_lock_;
+    pec_bench::Options options_;
+    std::unique_ptr<pec_bench::Bench> bench_;
+    std::atomic<bool> done_{false};
+    std::thread script_thread_;
+    std::thread stdin_thread_;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -133,15 +295,8 @@ int main(int argc, char** argv) {
         scenario.sensor.millidegrees = static_cast<int>(args.temp * 1000);
     }
     std::string script_text;
-    if (!args.script.empty()) {
-        std::ifstream in(args.script);
-        if (!in) {
-            fprintf(stderr, "pec_bmc_sim: cannot read %s\n", args.script.c_str());
-            return 2;
-        }
-        std::ostringstream s;
-        s << in.rdbuf();
-        script_text = s.str();
+    if (!read_script(args.script, &script_text)) {
+        return 2;
     }
     if (args.keep) {
         setenv("PEC_BENCH_KEEP", "1", 1);
@@ -154,121 +309,5 @@ int main(int argc, char** argv) {
     sigaddset(&sigs, SIGTERM);
     sigaddset(&sigs, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
-
-    std::mutex out_lock;
-    pec_bench::Options options;
-    options.trace_path = args.trace;
-    options.print_daemon_log = args.show_log;
-    options.printer = [&out_lock](const std::string& line) {
-        std::lock_guard<std::mutex> g(out_lock);
-        printf("%s\n", line.c_str());
-        fflush(stdout);
-    };
-    int rc = 0;
-    {
-        std::unique_ptr<pec_bench::Bench> bench;
-        try {
-            bench.reset(new pec_bench::Bench(scenario, options));
-        } catch (const std::exception& e) {
-            fprintf(stderr, "pec_bmc_sim: %s\n", e.what());
-            return 1;
-        }
-        options.printer("bench: scenario " + scenario.name + ", run directory " + bench->run_dir() +
-                        ", socket " + bench->socket_path());
-        if (!args.daemon.empty() && !bench->start_daemon(args.daemon)) {
-            auto t = bench->trace();
-            fprintf(stderr, "pec_bmc_sim: %s\n",
-                    t.empty() ? "cannot start" : t.back().detail.c_str());
-            return 1;
-        }
-        std::atomic<bool> done{false};
-        std::thread script_thread;
-        if (!script_text.empty()) {
-            script_thread = std::thread([&] {
-                if (!args.daemon.empty()) {
-                    bench->wait_for(
-                        [](const pec_bench::TraceEvent& e) { return e.event == "daemon_start"; }, 1,
-                        std::chrono::seconds(30));
-                }
-                std::istringstream in(script_text);
-                std::string line, error;
-                while (!done.load() && std::getline(in, line)) {
-                    if (!bench->command(line, &error)) {
-                        options.printer("script: " + error);
-                        break;
-                    }
-                }
-                options.printer("script: done");
-            });
-        }
-        std::thread stdin_thread;
-        if (args.read_stdin) {
-            stdin_thread = std::thread([&] {
-                std::string pending;
-                while (!done.load()) {
-                    pollfd p{0, POLLIN, 0};
-                    if (poll(&p, 1, 200) <= 0) {
-                        continue;
-                    }
-                    char buf[512];
-                    ssize_t n = read(0, buf, sizeof(buf));
-                    if (n <= 0) {
-                        break;
-                    }
-                    pending.append(buf, static_cast<size_t>(n));
-                    size_t pos;
-                    while ((pos = pending.find('\n')) != std::string::npos) {
-                        std::string line = pending.substr(0, pos), error;
-                        pending.erase(0, pos + 1);
-                        if (line == "help") {
-                            options.printer(pec_bench::script_help());
-                        } else if (line == "quit") {
-                            kill(getpid(), SIGTERM);
-                        } else if (!bench->command(line, &error)) {
-                            options.printer("input: " + error + " (type help)");
-                        }
-                    }
-                }
-            });
-        }
-
-        auto start = std::chrono::steady_clock::now();
-        bool daemon_mode = !args.daemon.empty();
-        while (true) {
-            timespec ts{0, 200 * 1000 * 1000};
-            int sig = sigtimedwait(&sigs, nullptr, &ts);
-            if (sig > 0) {
-                options.printer(std::string("bench: ") + strsignal(sig) + ", stopping");
-                rc = 130;
-                break;
-            }
-            double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (args.duration > 0 && elapsed >= args.duration) {
-                options.printer("bench: " + std::to_string(static_cast<int>(args.duration)) +
-                                " s elapsed, stopping");
-                break;
-            }
-            if (daemon_mode && !bench->daemon_running()) {
-                options.printer("bench: the daemon ended, stopping");
-                rc = 1;
-                break;
-            }
-        }
-        done.store(true);
-        bench->stop_daemon();
-        if (script_thread.joinable()) {
-            script_thread.join(); // a script blocked in "wait" finishes its pause first
-        }
-        if (stdin_thread.joinable()) {
-            stdin_thread.join();
-        }
-        size_t writes = bench->card_packets().size();
-        options.printer("bench: " + std::to_string(writes) + " packets from the card; trace " +
-                        (!args.trace.empty() ? args.trace
-                         : args.keep         ? bench->run_dir() + "/trace.jsonl"
-                                             : std::string("(removed with the run directory)")));
-    }
-    options.printer("bench: cleaned up");
-    return rc;
+    return Run(args, sigs).run(scenario, script_text);
 }

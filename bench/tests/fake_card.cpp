@@ -107,96 +107,136 @@ void plain_file(const char* path) {
     close(fd);
 }
 
+void open_i2c(char**) {
+    i2c_fd = open("/dev/i2c-0", O_RDWR);
+    printf("i2c %d %d\n", i2c_fd, i2c_fd < 0 ? errno : 0);
+}
+
+void select_slave(char** a) {
+    int r = ioctl(i2c_fd, I2C_SLAVE, number(a[0]));
+    printf("slave %d %d\n", r, r < 0 ? errno : 0);
+}
+
+void write_bytes(char** a) {
+    unsigned char b[512];
+    size_t n = 0;
+    if (!parse_hex(a[0], b, sizeof(b), &n)) {
+        fprintf(stderr, "bad hex\n");
+        exit(2);
+    }
+    ssize_t r = write(i2c_fd, b, n);
+    printf("write %zd %d\n", r, r < 0 ? errno : 0);
+}
+
+// Prints up to the packet's own length (at least one byte).
+void read_bytes(char** a) {
+    unsigned char b[4096];
+    long n = number(a[0]);
+    memset(b, 0, sizeof(b));
+    ssize_t r = read(i2c_fd, b, static_cast<size_t>(n));
+    if (r < 0) {
+        printf("read -1 %d\n", errno);
+        return;
+    }
+    long show = r > 0 ? (b[0] > 0 && b[0] <= r ? b[0] : 1) : 0;
+    print_hex("read", static_cast<long>(r), b, show);
+}
+
+void close_i2c(char**) {
+    printf("close %d\n", close(i2c_fd));
+}
+
+void open_chip(char**) {
+    chip_fd = open("/dev/gpiochip0", O_RDWR | O_CLOEXEC);
+    printf("chip %d %d\n", chip_fd, chip_fd < 0 ? errno : 0);
+}
+
+void line_handle(char** a) {
+    long line = number(a[0]);
+    gpiohandle_request req{};
+    req.lineoffsets[0] = static_cast<__u32>(line);
+    req.flags = GPIOHANDLE_REQUEST_INPUT;
+    snprintf(req.consumer_label, sizeof(req.consumer_label), "%s", a[1]);
+    req.lines = 1;
+    int r = ioctl(chip_fd, GPIO_GET_LINEHANDLE_IOCTL, &req);
+    line_fd = r == 0 ? req.fd : -1;
+    printf("handle %d %d\n", r, r < 0 ? errno : 0);
+}
+
+void line_event(char** a) {
+    long line = number(a[0]);
+    gpioevent_request req{};
+    req.lineoffset = static_cast<__u32>(line);
+    req.handleflags = GPIOHANDLE_REQUEST_INPUT;
+    req.eventflags = GPIOEVENT_REQUEST_FALLING_EDGE;
+    snprintf(req.consumer_label, sizeof(req.consumer_label), "event test");
+    int r = ioctl(chip_fd, GPIO_GET_LINEEVENT_IOCTL, &req);
+    line_fd = r == 0 ? req.fd : -1;
+    printf("event %d %d\n", r, r < 0 ? errno : 0);
+}
+
+void line_value(char**) {
+    gpiohandle_data data{};
+    int r = ioctl(line_fd, GPIOHANDLE_GET_LINE_VALUES_IOCTL, &data);
+    printf("value %d %d %d\n", r, r < 0 ? errno : 0, data.values[0]);
+}
+
+void fd_number(char**) {
+    int fd = open("/dev/null", O_RDONLY);
+    printf("fdnum %d\n", fd);
+    close(fd);
+}
+
+struct Step {
+    const char* name;
+    int args;
+    void (*run)(char** args);
+};
+
+const Step steps[] = {
+    {"i2c", 0, open_i2c},
+    {"slave", 1, select_slave},
+    {"write", 1, write_bytes},
+    {"read", 1, read_bytes},
+    {"close", 0, close_i2c},
+    {"probe", 1, [](char** a) { probe(number(a[0]), false); }},
+    {"quick", 1, [](char** a) { probe(number(a[0]), true); }},
+    {"chip", 0, open_chip},
+    {"handle", 2, line_handle},
+    {"event", 1, line_event},
+    {"closechip", 0, [](char**) { printf("closechip %d\n", close(chip_fd)); }},
+    {"value", 0, line_value},
+    {"closeline", 0, [](char**) { printf("closeline %d\n", close(line_fd)); }},
+    {"file", 1, [](char** a) { plain_file(a[0]); }},
+    {"fdnum", 0, fd_number},
+    {"sleep", 1, [](char** a) { usleep(static_cast<useconds_t>(number(a[0]) * 1000)); }},
+};
+
+const Step* find_step(const char* name) {
+    for (const Step& s : steps) {
+        if (strcmp(s.name, name) == 0) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     for (int i = 1; i < argc; ++i) {
-        std::string step = argv[i];
-        auto arg = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "%s needs an argument\n", step.c_str());
-                exit(2);
-            }
-            return argv[++i];
-        };
-        if (step == "i2c") {
-            i2c_fd = open("/dev/i2c-0", O_RDWR);
-            printf("i2c %d %d\n", i2c_fd, i2c_fd < 0 ? errno : 0);
-        } else if (step == "slave") {
-            int r = ioctl(i2c_fd, I2C_SLAVE, number(arg()));
-            printf("slave %d %d\n", r, r < 0 ? errno : 0);
-        } else if (step == "write") {
-            unsigned char b[512];
-            size_t n = 0;
-            if (!parse_hex(arg(), b, sizeof(b), &n)) {
-                fprintf(stderr, "bad hex\n");
-                return 2;
-            }
-            ssize_t r = write(i2c_fd, b, n);
-            printf("write %zd %d\n", r, r < 0 ? errno : 0);
-        } else if (step == "read") {
-            unsigned char b[4096];
-            long n = number(arg());
-            memset(b, 0, sizeof(b));
-            ssize_t r = read(i2c_fd, b, static_cast<size_t>(n));
-            if (r < 0) {
-                printf("read -1 %d\n", errno);
-            } else {
-                // Print up to the packet's own length (at least one byte).
-                long show = r > 0 ? (b[0] > 0 && b[0] <= r ? b[0] : 1) : 0;
-                print_hex("read", static_cast<long>(r), b, show);
-            }
-        } else if (step == "close") {
-            printf("close %d\n", close(i2c_fd));
-        } else if (step == "probe") {
-            probe(number(arg()), false);
-        } else if (step == "quick") {
-            probe(number(arg()), true);
-        } else if (step == "chip") {
-            chip_fd = open("/dev/gpiochip0", O_RDWR | O_CLOEXEC);
-            printf("chip %d %d\n", chip_fd, chip_fd < 0 ? errno : 0);
-        } else if (step == "handle") {
-            long line = number(arg());
-            const char* label = arg();
-            gpiohandle_request req{};
-            req.lineoffsets[0] = static_cast<__u32>(line);
-            req.flags = GPIOHANDLE_REQUEST_INPUT;
-            snprintf(req.consumer_label, sizeof(req.consumer_label), "%s", label);
-            req.lines = 1;
-            int r = ioctl(chip_fd, GPIO_GET_LINEHANDLE_IOCTL, &req);
-            line_fd = r == 0 ? req.fd : -1;
-            printf("handle %d %d\n", r, r < 0 ? errno : 0);
-        } else if (step == "event") {
-            long line = number(arg());
-            gpioevent_request req{};
-            req.lineoffset = static_cast<__u32>(line);
-            req.handleflags = GPIOHANDLE_REQUEST_INPUT;
-            req.eventflags = GPIOEVENT_REQUEST_FALLING_EDGE;
-            snprintf(req.consumer_label, sizeof(req.consumer_label), "event test");
-            int r = ioctl(chip_fd, GPIO_GET_LINEEVENT_IOCTL, &req);
-            line_fd = r == 0 ? req.fd : -1;
-            printf("event %d %d\n", r, r < 0 ? errno : 0);
-        } else if (step == "closechip") {
-            printf("closechip %d\n", close(chip_fd));
-        } else if (step == "value") {
-            gpiohandle_data data{};
-            int r = ioctl(line_fd, GPIOHANDLE_GET_LINE_VALUES_IOCTL, &data);
-            printf("value %d %d %d\n", r, r < 0 ? errno : 0, data.values[0]);
-        } else if (step == "closeline") {
-            printf("closeline %d\n", close(line_fd));
-        } else if (step == "file") {
-            plain_file(arg());
-        } else if (step == "fdnum") {
-            int fd = open("/dev/null", O_RDONLY);
-            printf("fdnum %d\n", fd);
-            close(fd);
-        } else if (step == "sleep") {
-            usleep(static_cast<useconds_t>(number(arg()) * 1000));
-        } else {
-            fprintf(stderr, "unknown step %s\n", step.c_str());
+        const Step* step = find_step(argv[i]);
+        if (step == nullptr) {
+            fprintf(stderr, "unknown step %s\n", argv[i]);
             return 2;
         }
+        if (i + step->args >= argc) {
+            fprintf(stderr, "%s needs an argument\n", argv[i]);
+            return 2;
+        }
+        step->run(argv + i + 1);
+        i += step->args;
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // The sandbox: the scenarios as a process inside them sees them, the
-// stand-in programs, and teardown, including after a test process dies.
-// Needs root (mount, network and PID namespaces).
+// stand-in programs, and teardown, including after a test process dies or a
+// bench fails to come up. The sandbox tests need root (mount, network and
+// PID namespaces).
 
 #include "bench_test_util.h"
 
@@ -91,6 +92,18 @@ bool exists(const std::string& path) {
 
 bool host_has_link(const char* name) {
     return exists(std::string("/sys/class/net/") + name);
+}
+
+int open_descriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (d != nullptr && readdir(d) != nullptr) {
+        ++n;
+    }
+    if (d != nullptr) {
+        closedir(d);
+    }
+    return n;
 }
 
 void expect_nothing_left(const std::string& run_dir) {
@@ -237,4 +250,42 @@ TEST_F(BenchSandbox, CleanUpAfterTheTestProcessDies) {
         pec_bench::sweep_stale_run_dirs();
         expect_nothing_left(run_dir);
     }
+}
+
+TEST(BenchTeardown, ConstructorThatFailsLateLeavesNothing) {
+    // The run directory, its trace file and the signal table entry exist
+    // when the socket path turns out too long for AF_UNIX. More failures
+    // than the table has entries: a bench made afterwards must still be torn
+    // down by a signal.
+    pec_bench::Options options;
+    options.run_dir_base = "/tmp/bench_teardown_" + std::to_string(getpid()) + std::string(80, 'x');
+    int fds = open_descriptors();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_THROW(Bench(Scenario{}, options), std::runtime_error);
+    }
+    EXPECT_EQ(open_descriptors(), fds);
+    EXPECT_EQ(rmdir(options.run_dir_base.c_str()), 0) << "run directories left behind";
+
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Bench bench{Scenario{}};
+        std::string dir = bench.run_dir();
+        if (write(pipefd[1], dir.data(), dir.size()) < 0) {
+            _exit(3);
+        }
+        raise(SIGTERM);
+        _exit(4);
+    }
+    close(pipefd[1]);
+    char buf[512] = {0};
+    ssize_t n = read(pipefd[0], buf, sizeof(buf) - 1);
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_GT(n, 0) << "child bench did not come up";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_FALSE(exists(buf)) << buf << ": not removed by the signal handler";
 }

@@ -43,8 +43,9 @@ struct Scenario {
     bool debug = false; // DEBUG=1 for the daemon
 };
 
-// Known scenario names: netplan, netplan-bound-4d, sensor-4d, no-sensor,
-// no-serial, no-pretty-name, ifupdown, nm, nm-no-keyfile, none.
+// Known scenario names: netplan, netplan-bound-4d, sensor-4d, sensor-bound,
+// no-sensor, no-serial, no-pretty-name, no-gpio, ifupdown, nm, nm-no-keyfile,
+// none.
 std::vector<std::string> scenario_names();
 // false when the name is unknown.
 bool scenario_by_name(const std::string& name, Scenario* out);
