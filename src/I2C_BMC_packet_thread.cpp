@@ -7,9 +7,7 @@
 #include "I2C_BMC_packet_thread.h"
 
 #include <fcntl.h>
-#include <linux/i2c-dev.h>
 #include <pthread.h>
-#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -23,6 +21,7 @@
 #include "linux_gpio.h"
 #include "log.h"
 #include "network.h"
+#include "os_wrappers.h"
 #include "queue.h"
 
 static const char* const __log_tag = "I2C Packet";
@@ -30,28 +29,6 @@ static const char* const __log_tag = "I2C Packet";
 namespace {
 
 // Kernel access: the bus device and its transfers.
-class Bus_Descriptor {
-public:
-    explicit Bus_Descriptor(const char* path) : fd(open(path, O_RDWR | O_CLOEXEC)) {}
-    ~Bus_Descriptor() { close_Device(); }
-    Bus_Descriptor(const Bus_Descriptor&) = delete;
-    Bus_Descriptor& operator=(const Bus_Descriptor&) = delete;
-    bool valid() const { return fd >= 0; }
-    int get() const { return fd; }
-    void close_Device() {
-        if (fd >= 0)
-            close(fd);
-        fd = -1;
-    }
-
-private:
-    int fd;
-};
-
-void select_Slave(int fd, uint8_t address) {
-    ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(address));
-}
-
 ssize_t bus_Read(int fd, uint8_t* buffer, size_t length) {
     return read(fd, buffer, length);
 }
@@ -103,7 +80,8 @@ pthread_mutex_t RX_queue_mutex = PTHREAD_MUTEX_INITIALIZER;
 // Default attributes: timed waits run on the wall clock.
 pthread_cond_t RX_queue_condition = PTHREAD_COND_INITIALIZER;
 
-// TX_queue's lock handler: 1 without a mutex, else 0.
+// TX_queue's lock handler: 1 without a mutex, else 0. (The queue locks and
+// unlocks in two calls, so no scoped guard fits here.)
 uint8_t set_Mutex_Lock(bool enable, void* data) {
     if (data == nullptr)
         return 1;
@@ -116,10 +94,8 @@ uint8_t set_Mutex_Lock(bool enable, void* data) {
 }
 
 unsigned int get_TX_Queue_Count() {
-    set_Mutex_Lock(true, &TX_queue_mutex);
-    unsigned int count = TX_queue.get_Count();
-    set_Mutex_Lock(false, &TX_queue_mutex);
-    return count;
+    Mutex_Guard lock(&TX_queue_mutex);
+    return TX_queue.get_Count();
 }
 
 // The header fields in wire order.
@@ -151,10 +127,9 @@ void release_Queued_Packets() {
     BMC::Packet* packet = nullptr;
     while (TX_queue.Dequeue(&packet) == Packet_Queue::QUEUE_OK)
         delete packet;
-    pthread_mutex_lock(&RX_queue_mutex);
+    Mutex_Guard lock(&RX_queue_mutex);
     while (RX_queue.Dequeue(&packet) == Packet_Queue::QUEUE_OK)
         delete packet;
-    pthread_mutex_unlock(&RX_queue_mutex);
 }
 
 // Reads one packet from the BMC and carries it out.
@@ -219,11 +194,10 @@ void set_I2C_Packet_Transmit(int fd) {
                      BMC::DESCRIPTION, 0, BMC::UINT8, nullptr, 0);
     if (!written)
         BMC_Packet_Receive_Error_Handler(response_packet.get(), 1);
-    pthread_mutex_lock(&RX_queue_mutex);
+    Mutex_Guard lock(&RX_queue_mutex);
     if (RX_queue.Enqueue(response_packet.get()) == Packet_Queue::QUEUE_OK)
         static_cast<void>(response_packet.release()); // the requester owns it now
     pthread_cond_signal(&RX_queue_condition);
-    pthread_mutex_unlock(&RX_queue_mutex);
 }
 
 // Publishes the thread's end once everything it held is released: declared
@@ -244,7 +218,7 @@ void* I2C_BMC_Packet_Thread(void* /* arg */) {
         0)
         LOG_ERROR("init GPIO Failed");
 
-    Bus_Descriptor bus(i2c_node_path);
+    Unique_Fd bus(open(i2c_node_path, O_RDWR | O_CLOEXEC));
     if (!bus.valid()) {
         LOG_ERROR("open() error");
         return reinterpret_cast<void*>(1);
@@ -268,7 +242,7 @@ void* I2C_BMC_Packet_Thread(void* /* arg */) {
     thread_stop_request_flag.store(false, std::memory_order_release);
     thread_start_flag.store(false, std::memory_order_release);
     release_Queued_Packets();
-    bus.close_Device();
+    bus.close_Now();
     LOG_DEBUG("thread stop");
     return nullptr;
 }
@@ -332,7 +306,7 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
     deadline.tv_sec = now.tv_sec + packet_rx_timeout_value_sec;
     deadline.tv_nsec = 0;
 
-    pthread_mutex_lock(&RX_queue_mutex);
+    Mutex_Guard lock(&RX_queue_mutex);
     int wait_result = 0;
     while (RX_queue.get_Count() == 0 && wait_result != ETIMEDOUT)
         wait_result = pthread_cond_timedwait(&RX_queue_condition, &RX_queue_mutex, &deadline);
@@ -344,7 +318,6 @@ uint8_t set_I2C_BMC_Packet_Request(const BMC::Packet& request, BMC::Packet* resp
         std::unique_ptr<BMC::Packet> tmp_response(dequeued);
         BMC::init_Packet(response, *tmp_response);
     }
-    pthread_mutex_unlock(&RX_queue_mutex);
     return 0;
 }
 

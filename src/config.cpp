@@ -12,6 +12,7 @@
 
 #include "extra_command_handling.h"
 #include "log.h"
+#include "os_wrappers.h"
 #include "system_info.h"
 
 static const char* const __log_tag = "Config";
@@ -35,21 +36,6 @@ const char* const os_info_command = "bash -c 'source /etc/os-release; echo ${PRE
 char hostname[256] = {};
 
 // Kernel access: the EEPROM window of /dev/mem, read-only.
-class Device_Descriptor {
-public:
-    explicit Device_Descriptor(const char* path) : fd(open(path, O_RDONLY | O_CLOEXEC)) {}
-    ~Device_Descriptor() {
-        if (fd >= 0)
-            close(fd);
-    }
-    Device_Descriptor(const Device_Descriptor&) = delete;
-    Device_Descriptor& operator=(const Device_Descriptor&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
 class Read_Only_Mapping {
 public:
     Read_Only_Mapping(int fd, size_t length, off_t offset)
@@ -85,7 +71,7 @@ uint8_t get_EEPROM_Config(size_t address, uint8_t config_code, char* buffer, uin
                           size_t* length) {
     if (access(eeprom_dir, R_OK) != 0)
         return 1;
-    Device_Descriptor device(eeprom_dir);
+    Unique_Fd device(open(eeprom_dir, O_RDONLY | O_CLOEXEC));
     if (device.get() <= 0) {
         LOG_ERROR("fopen() Error");
         return 1;

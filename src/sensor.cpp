@@ -16,6 +16,7 @@
 
 #include "extra_command_handling.h"
 #include "log.h"
+#include "os_wrappers.h"
 
 static const char* const __log_tag = "Sensor";
 
@@ -29,29 +30,6 @@ bool pec_temperature_update_flag = false;
 bool onboard_temp_sensor_notfound = false;
 
 // Kernel access: the bus device, opened only for a probe at start-up.
-class Bus_Descriptor {
-public:
-    explicit Bus_Descriptor(uint8_t adapter) {
-        char path[32];
-        snprintf(path, sizeof(path), "/dev/i2c-%d", adapter);
-        fd = open(path, O_RDWR | O_CLOEXEC);
-    }
-    ~Bus_Descriptor() {
-        if (fd >= 0)
-            close(fd);
-    }
-    Bus_Descriptor(const Bus_Descriptor&) = delete;
-    Bus_Descriptor& operator=(const Bus_Descriptor&) = delete;
-    bool valid() const { return fd >= 0; }
-    int get() const { return fd; }
-
-private:
-    int fd = -1;
-};
-
-void select_Slave(int fd, uint8_t address) {
-    ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(address));
-}
 
 // One SMBus byte transfer (size 2, command 0: the byte at register 0); true
 // when the device answered.
@@ -68,7 +46,9 @@ bool smbus_Receive_Byte(int fd) {
 }
 
 bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address) {
-    Bus_Descriptor bus(i2c_adaptor_number);
+    char path[32];
+    snprintf(path, sizeof(path), "/dev/i2c-%d", i2c_adaptor_number);
+    Unique_Fd bus(open(path, O_RDWR | O_CLOEXEC));
     if (!bus.valid()) {
         LOG_ERROR("i2c file open error!");
         return false;

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "file_replace.h"
-#include "unique_fd.h"
+#include "os_wrappers.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Running shell command lines and capturing the last line of their output.
 #include "extra_command_handling.h"
 
+#include "os_wrappers.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -14,13 +16,13 @@ const char* const systemd_command_verbs[] = {"start",  "stop",    "restart",
 // Every fgets starts again at the start of `result`, so when the output ends
 // it holds the last line (or the final piece of an over-long last line).
 int8_t set_Command(const char* cmd, char* result, int length) {
-    FILE* pipe = popen(cmd, "r");
-    if (pipe == nullptr) {
+    Pipe_Ptr pipe(popen(cmd, "r"));
+    if (!pipe) {
         perror("set_Command");
         return -1;
     }
     if (result != nullptr && length > 1) {
-        while (fgets(result, length, pipe) != nullptr) {
+        while (fgets(result, length, pipe.get()) != nullptr) {
         }
     } else {
         // Output nobody keeps is still drained: closing the pipe early would
@@ -28,12 +30,11 @@ int8_t set_Command(const char* cmd, char* result, int length) {
         // can hold only the terminator (fgets would never get past it).
         char scratch[128];
         bool printed = false;
-        while (fgets(scratch, sizeof(scratch), pipe) != nullptr)
+        while (fgets(scratch, sizeof(scratch), pipe.get()) != nullptr)
             printed = true;
         if (printed && result != nullptr && length == 1)
             result[0] = '\0';
     }
-    pclose(pipe);
     return 0;
 }
 

@@ -14,7 +14,7 @@
 #include <cstring>
 
 #include "log.h"
-#include "unique_fd.h"
+#include "os_wrappers.h"
 
 static const char* const __log_tag = "File";
 

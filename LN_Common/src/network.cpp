@@ -26,7 +26,7 @@
 #include "ipv4_text.h"
 #include "log.h"
 #include "netplan_document.h"
-#include "unique_fd.h"
+#include "os_wrappers.h"
 
 static const char* const __log_tag = "Network";
 

@@ -7,32 +7,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "extra_command_handling.h"
 #include "log.h"
+#include "os_wrappers.h"
 
 static const char* const __log_tag = "System Info";
 
 namespace {
 
 // Host access: the only places that open pipes and files.
-struct Pipe_Closer {
-    void operator()(FILE* pipe) const { pclose(pipe); }
-};
-using Pipe = std::unique_ptr<FILE, Pipe_Closer>;
-
-struct File_Closer {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using File = std::unique_ptr<FILE, File_Closer>;
-
-Pipe open_Command_Pipe(const char* command) {
-    return Pipe(popen(command, "r"));
+Pipe_Ptr open_Command_Pipe(const char* command) {
+    return Pipe_Ptr(popen(command, "r"));
 }
 
-File open_Text_File(const char* path) {
-    return File(fopen(path, "r"));
+File_Ptr open_Text_File(const char* path) {
+    return File_Ptr(fopen(path, "r"));
 }
 
 const char* const meminfo_path = "/proc/meminfo";
@@ -105,7 +95,7 @@ void System_Info::set_Hostname(std::string value) {
 
 bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name,
                                 std::string* disk_size) {
-    Pipe pipe = open_Command_Pipe(disk_list_command);
+    Pipe_Ptr pipe = open_Command_Pipe(disk_list_command);
     if (!pipe) {
         LOG_ERROR("popen() Error");
         return false;
@@ -133,7 +123,7 @@ bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name,
 }
 
 uint64_t System_Info::get_Memory_Total_Size() {
-    File file = open_Text_File(meminfo_path);
+    File_Ptr file = open_Text_File(meminfo_path);
     if (!file)
         return 0;
     uint64_t total_kb = 0;
