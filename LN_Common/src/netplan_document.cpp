@@ -130,6 +130,15 @@ void set_Name_Servers(YAML::Node interface, const Network::Config& config) {
     }
 }
 
+// Whether `text` loads and holds the interface map of `interface`.
+bool reads_Back(const std::string& text, const std::string& interface) {
+    try {
+        return YAML::Load(text)["network"]["ethernets"][interface].IsMap();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 std::string emit(const YAML::Node& document) {
     std::ostringstream stream;
     stream << document << '\n';
@@ -258,7 +267,15 @@ Netplan_Document::RESULT Netplan_Document::update(const std::string& text,
         if (!config.ip4_dhcp)
             add_Static_Settings(interface, config, prefix);
         set_Name_Servers(interface, config);
-        *document = emit(raw_config);
+        std::string emitted = emit(raw_config);
+        // What is written must load again: the emitter passes odd bytes of
+        // the loaded text through (a byte-order mark that moves to the start
+        // of the document, say).
+        if (!reads_Back(emitted, config.target_interface)) {
+            *why = "the new document would not read back";
+            return FORMAT_ERROR;
+        }
+        *document = emitted;
     } catch (const std::exception& e) {
         *why = e.what();
         return FORMAT_ERROR;
