@@ -419,7 +419,7 @@ inline std::string shell_quote(const std::string& s) {
 }
 
 // The host pid of the daemon of this bench (0 when it is not found): the one
-// pec_daemon process whose environment names this bench's run directory.
+// pec-daemon process whose environment names this bench's run directory.
 inline pid_t daemon_host_pid(const Bench& bench) {
     const std::string want = "BENCH_RUN_DIR=" + bench.run_dir();
     DIR* d = opendir("/proc");
@@ -435,7 +435,7 @@ inline pid_t daemon_host_pid(const Bench& bench) {
         }
         std::string base = std::string("/proc/") + e->d_name;
         std::string comm = read_text_file(base + "/comm");
-        if (comm != "pec_daemon\n") {
+        if (comm != "pec-daemon\n") {
             continue;
         }
         std::string env = read_text_file(base + "/environ");
