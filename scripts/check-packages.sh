@@ -13,6 +13,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build-deb}
 failures=0
 
+"$root/scripts/install-deps.sh" lintian systemd
+
 fail() {
     echo "check-packages: $*" >&2
     failures=$((failures + 1))

@@ -22,6 +22,7 @@ print_skips() {
          grab { reason = reason " " $0 }' "$1/Testing/Temporary/LastTest.log"
 }
 
+"$root/scripts/install-deps.sh" qemu-user-static
 sysroot=$("$root/scripts/arm64-sysroot.sh")
 # Every qemu-aarch64 started below, directly or by a test, loads the arm64
 # loader and libraries from the sysroot.
