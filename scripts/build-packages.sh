@@ -53,7 +53,7 @@ for arch in $arches; do
         # The toolchain's compilers; the tests are not built into a package.
         export CC=aarch64-linux-gnu-gcc CXX=aarch64-linux-gnu-g++
         export DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
-        options+=(-a"$arch" -d -Pcross,nocheck)
+        options+=(-a"$arch" -d "--build-profiles=cross,nocheck")
     fi
     echo "build-packages: $arch"
     (cd "$work/pec-daemon-$version" && dpkg-buildpackage "${options[@]}") >"$out/build-$arch.log" 2>&1 ||
