@@ -1,7 +1,13 @@
 // The report schedule of the main loop, seen on the bus: exactly one of a
 // description set, a temperature report or a ping per cycle (or nothing),
 // chosen in a fixed order of precedence.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/text.h"
+#include "support/wire_examples.h"
 
 namespace systest {
 namespace {
@@ -21,7 +27,7 @@ TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     EXPECT_EQ(reports[1].kind, ReportKind::DESCRIPTION_SET) << show(reports);
     for (size_t i = 2; i < reports.size(); ++i) {
         EXPECT_EQ(reports[i].kind, ReportKind::PING) << "report " << i << "\n" << show(reports);
-        EXPECT_EQ(show(reports[i].packets[0].raw), show(ping_packet()));
+        EXPECT_EQ(pec_bench::hex(reports[i].packets[0].raw), wire_Example("ping").wire);
     }
     // The second set goes in cycle 1, the pings in cycles 12, 23, 34.
     double previous = reports[1].t;
@@ -33,7 +39,7 @@ TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     }
     EXPECT_EQ(bench().daemon_stderr(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_of(bench().daemon_stdout(), "[Sensor]"), 0u) << bench().daemon_stdout();
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u) << bench().daemon_stdout();
 }
 
 // A temperature report goes in the cycle after each change of temp2_input,

@@ -1,6 +1,13 @@
 // The onboard temperature sensor as the daemon finds it at start: already
 // bound, registered through new_device, or absent.
-#include "system_support.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/text.h"
+
+#include <cerrno>
+#include <utility>
 
 namespace systest {
 namespace {
@@ -106,7 +113,7 @@ TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
     EXPECT_EQ(count_events(trace, card_wrote(is_temperature)), 0u);
     EXPECT_EQ(bench().daemon_stderr(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_of(bench().daemon_stdout(), "[Sensor]"), 0u);
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u);
 }
 
 } // namespace
