@@ -12,8 +12,10 @@ using namespace BMC;
 namespace {
 
 std::vector<uint8_t> wire_Bytes(const Packet& packet) {
+    const uint8_t header[] = {packet.packet_length, packet.packet_control1, packet.packet_control2,
+                              packet.address, packet.subaddress};
     std::vector<uint8_t> bytes(packet.packet_length);
-    memcpy(bytes.data(), &packet, get_Packet_Header_Length(packet));
+    memcpy(bytes.data(), header, get_Packet_Header_Length(packet));
     if (get_Packet_Data_Length(packet) > 0)
         memcpy(bytes.data() + get_Packet_Header_Length(packet), packet.data,
                get_Packet_Data_Length(packet));
@@ -35,12 +37,13 @@ TEST(BMCPacket, WireExamples) {
         if (!example.buildable)
             continue;
         SCOPED_TRACE(example.description);
-        const DATA_TYPE type = static_cast<DATA_TYPE>(example.data_type);
+        const Wire_Fields& f = example.fields;
+        const DATA_TYPE type = static_cast<DATA_TYPE>(f.data_type);
         const size_t count = example.data.size() / get_Data_Type_Size(type);
         Packet packet;
-        EXPECT_EQ(init_Packet(&packet, static_cast<NODE_ID>(example.node), example.broadcast,
-                              static_cast<PACKET_TYPE>(example.type), example.response_required,
-                              static_cast<ADDRESS>(example.address), example.subaddress, type,
+        EXPECT_EQ(init_Packet(&packet, static_cast<NODE_ID>(f.node), f.broadcast,
+                              static_cast<PACKET_TYPE>(f.type), f.response,
+                              static_cast<ADDRESS>(f.address), f.sub, type,
                               example.data.empty() ? nullptr : example.data.data(),
                               static_cast<uint8_t>(count)),
                   0);

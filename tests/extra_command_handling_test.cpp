@@ -75,7 +75,7 @@ TEST(SetCommand, TrimTakesOneLine) {
                           {"x\ny\r", "x"},        {"plain", "plain"}, {"", ""}};
     for (const Case& c : cases) {
         char text[32];
-        strcpy(text, c.in);
+        snprintf(text, sizeof(text), "%s", c.in);
         trim_Command_Output(text);
         EXPECT_STREQ(text, c.out) << c.in;
     }

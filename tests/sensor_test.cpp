@@ -65,9 +65,10 @@ void with_Bound_Sensor(const std::string& addresses, const std::function<void()>
             continue;
         std::string hwmon = std::string(address) == "4c" ? "hwmon7" : "hwmon8";
         std::string device = std::string("/sys/class/i2c-adapter/i2c-0/0-00") + address;
+        std::string device_hwmon = device + "/hwmon";
         mkdir(device.c_str(), 0755);
-        mkdir((device + "/hwmon").c_str(), 0755);
-        mkdir((device + "/hwmon/" + hwmon).c_str(), 0755);
+        mkdir(device_hwmon.c_str(), 0755);
+        mkdir(device_hwmon.append("/").append(hwmon).c_str(), 0755);
         mkdir(("/sys/class/hwmon/" + hwmon).c_str(), 0755);
     }
     body();

@@ -177,14 +177,13 @@ TEST_F(BenchSandbox, CleanUpAfterTheTestProcessDies) {
     // the sandbox dies with it, and the run directory is removed at once (on
     // a signal it can catch) or by the next bench (when it cannot).
     for (int sig : {SIGABRT, SIGKILL, SIGTERM, SIGINT}) {
-        Child_Process child([](std::ostream& out) {
+        Child_Process child([](int results_fd) {
             Bench bench{Scenario{}};
             Facts f = run_probe(bench);
-            out << bench.run_dir();
-            Child_Process::close_Results(out);
-            if (f["probe"] != "done") {
+            if (!write_All(results_fd, bench.run_dir()) || f["probe"] != "done") {
                 _exit(3);
             }
+            close(results_fd);
             pause(); // the parent sends the signal
             _exit(4);
         });
@@ -192,8 +191,7 @@ TEST_F(BenchSandbox, CleanUpAfterTheTestProcessDies) {
         const std::string run_dir = child.read_Results();
         ASSERT_FALSE(run_dir.empty()) << "child bench did not come up";
         EXPECT_GT(processes_using(run_dir), 0u);
-        child.signal(sig);
-        int status = child.wait();
+        int status = child.end(sig);
         EXPECT_TRUE(WIFSIGNALED(status)) << strsignal(sig);
         // Nothing is running any more; a later bench sweeps what was left.
         eventually([&] { return processes_using(run_dir) == 0; }, std::chrono::seconds(5));
@@ -220,15 +218,16 @@ TEST(BenchTeardown, ConstructorThatFailsLateLeavesNothing) {
     EXPECT_EQ(list_Directory("/proc/self/fd").size(), fds);
     EXPECT_EQ(rmdir(options.run_dir_base.c_str()), 0) << "run directories left behind";
 
-    Child_Process child([](std::ostream& out) {
+    Child_Process child([](int results_fd) {
         Bench bench{Scenario{}};
-        out << bench.run_dir();
-        Child_Process::close_Results(out);
+        if (!write_All(results_fd, bench.run_dir())) {
+            _exit(3);
+        }
         raise(SIGTERM);
         _exit(4);
     });
     const std::string run_dir = child.read_Results();
-    int status = child.wait();
+    int status = child.end();
     ASSERT_FALSE(run_dir.empty()) << "child bench did not come up";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_FALSE(file_Exists(run_dir)) << run_dir << ": not removed by the signal handler";

@@ -2,7 +2,6 @@
 // directory per test, and fake host programs first on PATH.
 #pragma once
 
-#include "support/fake_commands.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -24,25 +23,26 @@ private:
 };
 
 // A temporary directory whose bin/ stands first on PATH for the test, so
-// that fakes put there replace the host's commands (see Fake_Bin).
+// that fake programs put there replace the host's. Every fake records each
+// call in one shared record (record_call.sh, in call order), then does what
+// the test asked.
 class Fake_Bin_Test : public Temp_Dir_Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    void install_Fake(const std::string& name, const std::string& script) const {
-        fakes->install(name, script);
-    }
-    void add_Fake_Command(const std::string& name, const std::string& output) const {
-        fakes->add(name, output);
-    }
-    // Every call of the fakes so far, or those of `name`.
-    std::string get_Calls() const { return fakes->calls(); }
-    std::string get_Calls(const std::string& name) const { return fakes->calls(name); }
-    void clear_Calls() const { fakes->clear_Calls(); }
+    // A fake `name` that records its call, then runs `script` (shell
+    // commands; every "@DIR@" in it becomes the test's directory) and exits 0.
+    void install_Fake(const std::string& name, std::string script) const;
+    // A fake `name` that records its call and prints `output` (printf %b
+    // escapes).
+    void add_Fake_Command(const std::string& name, const std::string& output) const;
+
+    // Every recorded call so far, or those of `program`, one line each.
+    std::string get_Calls() const;
+    std::string get_Calls(const std::string& program) const;
+    void clear_Calls() const;
 
     std::string bin;
-
-private:
-    std::unique_ptr<Fake_Bin> fakes;
+    std::string old_path;
 };

@@ -15,25 +15,10 @@
 
 namespace {
 
-// The pipe's write end in a child, for close_Results.
-int child_results_fd = -1;
-
-// Writes `text` whole to `fd`; false when it could not.
-bool write_All(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t written = write(fd, text.data() + done, text.size() - done);
-        if (written <= 0)
-            return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // Exit status of a child whose private mount namespace was refused.
 const int no_private_mounts = 77;
 
-// In the child of run_In_Child: the log, the alarm and the namespace.
+// In the child of run_In_Child: the alarm, the log and the namespace.
 void prepare_Child(const std::string& log_path, Child_Mounts mounts) {
     alarm(120);
     if (!log_path.empty()) {
@@ -49,38 +34,30 @@ void prepare_Child(const std::string& log_path, Child_Mounts mounts) {
 
 } // namespace
 
-Child_Process::Child_Process(const std::function<void(std::ostream&)>& body) {
-    // Close-on-exec: a program the body starts must not hold the pipe open.
+Child_Process::Child_Process(const std::function<void(int results_fd)>& body) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         return;
     pid_ = fork();
     if (pid_ == 0) {
         close(pipe_fds[0]);
-        child_results_fd = pipe_fds[1];
-        std::ostringstream out;
-        body(out);
-        close_Results(out);
+        body(pipe_fds[1]);
         _exit(0);
     }
     close(pipe_fds[1]);
     results_fd_ = pipe_fds[0];
-    if (pid_ < 0) {
-        close(results_fd_);
-        results_fd_ = -1;
-    }
 }
 
 Child_Process::~Child_Process() {
     if (results_fd_ >= 0)
         close(results_fd_);
-    if (pid_ > 0 && !reaped_) {
+    if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
 }
 
-std::string Child_Process::read_Results() {
+std::string Child_Process::read_Results() const {
     std::string results;
     char chunk[512];
     ssize_t got = 0;
@@ -89,40 +66,34 @@ std::string Child_Process::read_Results() {
     return results;
 }
 
-void Child_Process::signal(int signal_number) const {
-    if (pid_ > 0)
+int Child_Process::end(int signal_number) {
+    int status = 0;
+    if (pid_ > 0 && signal_number != 0)
         kill(pid_, signal_number);
+    if (pid_ > 0 && waitpid(pid_, &status, 0) == pid_)
+        pid_ = -1;
+    return status;
 }
 
-int Child_Process::wait() {
-    if (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) == pid_)
-        reaped_ = true;
-    return status_;
-}
-
-void Child_Process::close_Results(std::ostream& out) {
-    if (child_results_fd < 0)
-        return;
-    const auto* text = dynamic_cast<std::ostringstream*>(&out);
-    if (text != nullptr && !write_All(child_results_fd, text->str()))
-        exit(1);
-    close(child_results_fd);
-    child_results_fd = -1;
+bool write_All(int fd, const std::string& text) {
+    size_t done = 0;
+    ssize_t written = 0;
+    while (done < text.size() && (written = write(fd, text.data() + done, text.size() - done)) > 0)
+        done += static_cast<size_t>(written);
+    return done == text.size();
 }
 
 Child_Result run_In_Child(const std::string& log_path, Child_Mounts mounts,
                           const std::function<void(std::ostream&)>& body) {
-    Child_Result result;
-    Child_Process child([&](std::ostream& out) {
+    Child_Process child([&](int results_fd) {
         prepare_Child(log_path, mounts);
-        body(out);
-        Child_Process::close_Results(out);
-        exit(0);
+        std::ostringstream results;
+        body(results);
+        exit(write_All(results_fd, results.str()) ? 0 : 1);
     });
-    if (!child.started())
-        return Child_Result{false, "fork failed", ""};
-    result.results = child.read_Results();
-    int status = child.wait();
+    Child_Result result;
+    result.results = child.started() ? child.read_Results() : "fork failed";
+    int status = child.end();
     result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == no_private_mounts;
     if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped))
         result.results += "child failed, status " + std::to_string(status);

@@ -1,7 +1,6 @@
-// Child processes for the tests: a body run in a forked child that reports
-// through a pipe, a test body run in a child (in a private mount namespace
-// when asked), and the processes of this machine that carry a given
-// environment entry.
+// Child processes for the tests: a forked child that reports through a
+// pipe, a test body run in a child (in a private mount namespace when
+// asked), and the processes that carry a given environment entry.
 #pragma once
 
 #include <sys/types.h>
@@ -11,35 +10,29 @@
 #include <string>
 #include <vector>
 
-// A forked child that runs `body` and then ends with _exit(0) (the body
-// may end it sooner); what the body writes to its stream reaches the
-// parent through a pipe. A child still running when the object ends is
-// killed and reaped.
+// A forked child that runs `body` with the write end of a pipe (close-on-
+// exec, so programs it starts do not hold it), then ends with _exit(0). A
+// child still running when the object ends is killed and reaped.
 class Child_Process {
 public:
-    explicit Child_Process(const std::function<void(std::ostream&)>& body);
+    explicit Child_Process(const std::function<void(int results_fd)>& body);
     ~Child_Process();
     Child_Process(const Child_Process&) = delete;
     Child_Process& operator=(const Child_Process&) = delete;
 
     bool started() const { return pid_ > 0; }
-    // Everything the child wrote, once it has closed its end (by ending, or
-    // by flushing and closing the stream's descriptor, see close_Results).
-    std::string read_Results();
-    void signal(int signal_number) const;
-    // Waits for the child's end; its wait status.
-    int wait();
-
-    // In the child: sends what `out` holds and closes the pipe, so that the
-    // parent's read_Results returns while the child goes on.
-    static void close_Results(std::ostream& out);
+    // What the child wrote, once it has closed its end (or ended).
+    std::string read_Results() const;
+    // Sends `signal_number` (none for 0), waits for the end; the wait status.
+    int end(int signal_number = 0);
 
 private:
     pid_t pid_ = -1;
     int results_fd_ = -1;
-    bool reaped_ = false;
-    int status_ = 0;
 };
+
+// Writes `text` whole to `fd`; false when it could not.
+bool write_All(int fd, const std::string& text);
 
 // Whether run_In_Child gives the child a mount namespace of its own.
 enum Child_Mounts { HOST_MOUNTS, PRIVATE_MOUNTS };

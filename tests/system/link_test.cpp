@@ -28,7 +28,7 @@ TEST_F(LinkTest, FailedWriteIsLoggedAndTheDaemonCarriesOn) {
     ASSERT_NO_FATAL_FAILURE(wait_started(true));
 
     std::vector<TraceEvent> writes;
-    wait_events(is_card_write, 1, seconds(1), &writes);
+    bench().wait_for(is_card_write, 1, seconds(1), &writes);
     ASSERT_GE(writes.size(), 17u);
     EXPECT_EQ(writes[0].result, -EREMOTEIO);
     EXPECT_EQ(writes[1].result, -EREMOTEIO);
@@ -46,7 +46,7 @@ TEST_F(LinkTest, FailedWriteIsLoggedAndTheDaemonCarriesOn) {
     EXPECT_EQ(bench().daemon_stderr(), failed + handler + failed + handler);
 
     bench().set_temperature(44.0);
-    EXPECT_TRUE(wait_events(wrote_bytes(temperature_report(44.0f)), 1, seconds(30)));
+    EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(44.0f)), 1, seconds(30)));
     EXPECT_TRUE(bench().daemon_running());
 }
 
@@ -84,7 +84,7 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
 
     faults.line_stuck_low = false;
     bench().set_faults(faults);
-    ASSERT_TRUE(wait_events(wrote_bytes(temperature_report(50.5f)), 1, seconds(15)));
+    ASSERT_TRUE(bench().wait_for(wrote_bytes(temperature_report(50.5f)), 1, seconds(15)));
     ASSERT_TRUE(wait_link_passes());
     size_t reads_high = count_events(bench().trace(), is_card_read);
     std::this_thread::sleep_for(quiet_period);
@@ -100,7 +100,7 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
 TEST_F(LinkTest, WithoutFeedbackLineItReadsEveryPassAndWritesNothing) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-gpio")));
     ASSERT_TRUE(wait_stdout("Halvorne LN PEC Main Daemon", 1, seconds(60)));
-    ASSERT_TRUE(wait_events(is_card_read, 50, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(is_card_read, 50, seconds(60)));
     std::this_thread::sleep_for(seconds(5)); // two cycles: reports are queued
 
     std::vector<TraceEvent> trace = bench().trace();
@@ -186,7 +186,7 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
 
     // The link still writes and the loop still reports.
     bench().set_temperature(33.5);
-    EXPECT_TRUE(wait_events(wrote_bytes(temperature_report(33.5f)), 1, seconds(30)));
+    EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(33.5f)), 1, seconds(30)));
     EXPECT_TRUE(bench().daemon_running());
     EXPECT_EQ(
         count_Of(bench().daemon_stdout(), debug_line("I2C Packet", "I2C_BMC_Packet_Hander",

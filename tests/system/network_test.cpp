@@ -259,7 +259,7 @@ protected:
     // sandbox logged: that is this machine, not the card.
     void start_Card(const char* name) {
         ASSERT_NO_FATAL_FAILURE(start(scenario(name)));
-        if (wait_events(is_IP_Report, 2, seconds(60)))
+        if (bench().wait_for(is_IP_Report, 2, seconds(60)))
             return;
         const std::string sandbox_log = read_File(bench().run_dir() + "/sandbox.log");
         if (contains(sandbox_log, "sandbox: NetworkManager did not start") ||

@@ -198,7 +198,7 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
     bench().send(pec_bench::make_packet(1, 3 /* READ */, proto::STRING, proto::DESCRIPTION,
                                         proto::NET_IP, ip));
     ASSERT_TRUE(bench().command("apply 0"));
-    ASSERT_TRUE(wait_events(reports_ip("192.0.2.20"), 1, seconds(90)))
+    ASSERT_TRUE(bench().wait_for(reports_ip("192.0.2.20"), 1, seconds(90)))
         << "the new address was not reported";
 
     std::string out = bench().daemon_stdout();

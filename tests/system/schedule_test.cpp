@@ -19,7 +19,7 @@ class ScheduleTest : public BenchTest {};
 TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor")));
     std::vector<TraceEvent> pings;
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 3, seconds(150), &pings));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 3, seconds(150), &pings));
 
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_GE(reports.size(), 5u) << show(reports);
@@ -56,7 +56,8 @@ TEST_F(ScheduleTest, TemperatureReportOnEveryChangeAndNoneWhileItStays) {
         changed_before.push_back(wait_next_cycle_line());
         bench().set_temperature(v);
     }
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 1, seconds(60))) << "no ping after the changes";
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 1, seconds(60)))
+        << "no ping after the changes";
     ASSERT_TRUE(wait_log_caught_up());
 
     std::vector<Report> reports = reports_of(bench().trace());
@@ -106,7 +107,7 @@ TEST_F(ScheduleTest, AddressChangeSendsTheSetFirstAndTemperatureNextCycle) {
     size_t cycle = wait_next_cycle_line();
     bench().set_temperature(52.75);
     ASSERT_TRUE(change_eth0_address(bench(), "192.0.2.77"));
-    ASSERT_TRUE(wait_events(card_wrote(is_temperature), 2, seconds(30)));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_temperature), 2, seconds(30)));
     ASSERT_TRUE(wait_log_caught_up());
 
     std::vector<TraceEvent> trace = bench().trace();
@@ -146,7 +147,7 @@ TEST_F(ScheduleTest, SetEverySixtyCyclesAndPendingChangeAfterIt) {
     }
     ASSERT_EQ(cycle, 60u) << "the cycle lines were not seen one by one";
     ASSERT_TRUE(change_eth0_address(bench(), "192.0.2.61"));
-    ASSERT_TRUE(wait_events(reports_ip("192.0.2.61"), 2, seconds(40)));
+    ASSERT_TRUE(bench().wait_for(reports_ip("192.0.2.61"), 2, seconds(40)));
     wait_next_cycle_line(seconds(30));
     ASSERT_TRUE(wait_log_caught_up());
 

@@ -27,7 +27,7 @@ TEST_F(SensorTest, BoundAt4DIsUsedWithoutProbingOrRegistering) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("netplan-bound-4d")));
     ASSERT_NO_FATAL_FAILURE(wait_started(true));
     bench().set_temperature(36.625);
-    ASSERT_TRUE(wait_events(wrote_bytes(temperature_report(36.625f)), 1, seconds(30)));
+    ASSERT_TRUE(bench().wait_for(wrote_bytes(temperature_report(36.625f)), 1, seconds(30)));
 
     std::vector<TraceEvent> trace = bench().trace();
     EXPECT_EQ(count_events(trace, is_smbus), 0u);
@@ -86,7 +86,7 @@ TEST_F(SensorTest, UnboundAt4DIsFoundAfter4CAndRegistered) {
     }
     EXPECT_EQ(probes, (std::vector<std::pair<int, int>>{{0x4C, -ENXIO}, {0x4D, 0}}));
     std::vector<TraceEvent> registrations;
-    ASSERT_TRUE(wait_events(is_new_device, 1, seconds(1), &registrations));
+    ASSERT_TRUE(bench().wait_for(is_new_device, 1, seconds(1), &registrations));
     EXPECT_EQ(registrations.size(), 1u);
     EXPECT_EQ(registrations[0].detail, "adm1032 0x4d");
     EXPECT_EQ(count_events(trace, wrote_bytes(temperature_report(41.5f))), 1u);
@@ -99,7 +99,7 @@ TEST_F(SensorTest, UnboundAt4DIsFoundAfter4CAndRegistered) {
 // one ERROR line, no INFO line of the sensor, and the quiet cycles ping.
 TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor")));
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 1, seconds(90)));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 1, seconds(90)));
 
     std::vector<TraceEvent> trace = bench().trace();
     std::vector<std::pair<int, int>> probes;

@@ -49,7 +49,7 @@ TEST_F(StartupTest, SendsTheDescriptionSetTwiceFirstWithEmptyAddress) {
 
 TEST_F(StartupTest, SetsUpInOrderAndLogsTheBanner) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("netplan")));
-    ASSERT_TRUE(wait_events(starts_set, 1, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(starts_set, 1, seconds(60)));
     ASSERT_TRUE(wait_stdout("Halvorne LN PEC Main Daemon", 1, seconds(30)));
 
     // Order of the set-up as the simulated board saw it: the sensor probe and
@@ -106,7 +106,7 @@ TEST_F(StartupTest, FallbacksForMissingSerialAndOsName) {
     sc.has_serial = false;
     sc.os_pretty_name = false;
     ASSERT_NO_FATAL_FAILURE(start(sc));
-    ASSERT_TRUE(wait_events(ends_set, 2, seconds(90)));
+    ASSERT_TRUE(bench().wait_for(ends_set, 2, seconds(90)));
 
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_GE(reports.size(), 2u);
@@ -124,7 +124,7 @@ TEST_F(StartupTest, LongSerialIsCutTo99Characters) {
     Scenario sc = scenario("no-sensor");
     sc.serial = std::string(150, 'S');
     ASSERT_NO_FATAL_FAILURE(start(sc));
-    ASSERT_TRUE(wait_events(ends_set, 1, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(ends_set, 1, seconds(60)));
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_FALSE(reports.empty());
     ASSERT_GE(reports[0].packets.size(), 3u);

@@ -81,15 +81,10 @@ void BenchTest::start(const Scenario& sc, const pec_bench::Faults* faults) {
         << "the bench could not start " << daemon_path();
 }
 
-bool BenchTest::wait_events(const Event_Predicate& pred, size_t count, seconds timeout,
-                            std::vector<TraceEvent>* out) {
-    return bench_->wait_for(pred, count, timeout, out);
-}
-
 void BenchTest::wait_started(bool with_temperature) {
-    ASSERT_TRUE(wait_events(ends_set, 2, seconds(90))) << "no two description sets";
+    ASSERT_TRUE(bench_->wait_for(ends_set, 2, seconds(90))) << "no two description sets";
     if (with_temperature) {
-        ASSERT_TRUE(wait_events(card_wrote(is_temperature), 1, seconds(60)))
+        ASSERT_TRUE(bench_->wait_for(card_wrote(is_temperature), 1, seconds(60)))
             << "no first temperature report";
     }
 }

@@ -42,10 +42,6 @@ protected:
 
     Bench& bench() { return *bench_; }
 
-    // Waits for `count` matching trace events (the whole trace counts).
-    bool wait_events(const Event_Predicate& pred, size_t count, seconds timeout,
-                     std::vector<TraceEvent>* out = nullptr);
-
     // Waits until the start-up traffic is through: both description sets and,
     // with a sensor, the first temperature report.
     void wait_started(bool with_temperature);

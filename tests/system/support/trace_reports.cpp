@@ -20,24 +20,13 @@ ReportKind kind_of(const Packet& p) {
                                    : ReportKind::OTHER;
 }
 
-const char* report_name(ReportKind k) {
-    switch (k) {
-    case ReportKind::DESCRIPTION_SET:
-        return "description set";
-    case ReportKind::TEMPERATURE:
-        return "temperature";
-    case ReportKind::PING:
-        return "ping";
-    case ReportKind::OTHER:
-        return "other";
-    }
-    return "?";
-}
+// Names of the report kinds, in the enumeration's order.
+const char* const report_names[] = {"description set", "temperature", "ping", "other"};
 
 std::string report_line(const Report& r) {
     char t[32];
     snprintf(t, sizeof(t), "%8.3f ", r.t);
-    std::string s = std::string("  ") + t + report_name(r.kind);
+    std::string s = std::string("  ") + t + report_names[static_cast<int>(r.kind)];
     if (r.kind == ReportKind::DESCRIPTION_SET) {
         s += " (" + std::to_string(r.packets.size()) + " packets, ip \"" + ip_of(r) + "\")";
     } else {
