@@ -77,6 +77,10 @@ bool Bench::daemon_running() {
     return s_->sandbox.running();
 }
 
+pid_t Bench::daemon_pid() const {
+    return s_->sandbox.daemon_pid();
+}
+
 bool Bench::wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t count,
                      std::chrono::milliseconds timeout, std::vector<TraceEvent>* out) {
     return s_->trace.wait_for(pred, count, timeout, out);
@@ -84,6 +88,10 @@ bool Bench::wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t 
 
 std::vector<TraceEvent> Bench::trace() const {
     return s_->trace.events();
+}
+
+double Bench::now() const {
+    return s_->trace.now();
 }
 
 std::vector<Packet> Bench::card_packets() const {
