@@ -1,6 +1,7 @@
 // pec_bmc_sim: the simulated BMC and board as a command.
 //
-// Starts a scenario, optionally runs the card daemon in its sandbox, prints
+// Starts a scenario, optionally runs the card daemon in its sandbox (or serves
+// a daemon started elsewhere, on a socket path given), prints
 // every packet decoded as it passes, takes request lines from a script and
 // from standard input, and stops after a set time, on Ctrl-C, or when the
 // daemon ends, leaving nothing behind.
@@ -31,6 +32,8 @@ void usage() {
     printf("usage: pec_bmc_sim [options]\n"
            "  --scenario NAME   one of:%s (default netplan)\n"
            "  --daemon PATH     run this daemon binary in the sandbox (needs root)\n"
+           "  --socket PATH     without --daemon: listen here for a card started elsewhere\n"
+           "                    (its init system); the script waits for it to open the bus\n"
            "  --script FILE     request script to run once the daemon has started\n"
            "  --duration SEC    stop after this many seconds (default: run until Ctrl-C)\n"
            "  --trace FILE      write the JSON trace here (default: in the run directory)\n"
@@ -45,6 +48,7 @@ void usage() {
 struct Args {
     std::string scenario = "netplan";
     std::string daemon;
+    std::string socket;
     std::string script;
     std::string trace;
     double duration = 0;
@@ -81,6 +85,8 @@ bool parse_args(int argc, char** argv, Args* a) {
             a->scenario = v;
         } else if (o == "--daemon" && value(&v)) {
             a->daemon = v;
+        } else if (o == "--socket" && value(&v)) {
+            a->socket = v;
         } else if (o == "--script" && value(&v)) {
             a->script = v;
         } else if (o == "--trace" && value(&v)) {
@@ -123,6 +129,10 @@ int main(int argc, char** argv) {
     if (!parse_args(argc, argv, &args)) {
         return 2;
     }
+    if (!args.socket.empty() && !args.daemon.empty()) {
+        fprintf(stderr, "pec_bmc_sim: --socket serves a daemon started elsewhere, not --daemon\n");
+        return 2;
+    }
     pec_bench::Scenario scenario;
     if (!pec_bench::scenario_by_name(args.scenario, &scenario)) {
         fprintf(stderr, "pec_bmc_sim: unknown scenario %s (see --help)\n", args.scenario.c_str());
@@ -158,6 +168,7 @@ int main(int argc, char** argv) {
     std::mutex out_lock;
     pec_bench::Options options;
     options.trace_path = args.trace;
+    options.socket_path = args.socket;
     options.print_daemon_log = args.show_log;
     options.printer = [&out_lock](const std::string& line) {
         std::lock_guard<std::mutex> g(out_lock);
@@ -189,6 +200,13 @@ int main(int argc, char** argv) {
                     bench->wait_for(
                         [](const pec_bench::TraceEvent& e) { return e.event == "daemon_start"; }, 1,
                         std::chrono::seconds(30));
+                }
+                // A card started elsewhere may come long after the simulator.
+                auto bus_open = [](const pec_bench::TraceEvent& e) {
+                    return e.event == "open" && e.device == "i2c-0";
+                };
+                while (!args.socket.empty() && !done.load() &&
+                       !bench->wait_for(bus_open, 1, std::chrono::seconds(1))) {
                 }
                 std::istringstream in(script_text);
                 std::string line, error;

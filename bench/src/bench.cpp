@@ -945,6 +945,13 @@ Bench::Bench(const Scenario& scenario, Options options) : s_(new State) {
     if (!s_->prepare_run_dir()) {
         throw std::runtime_error("cannot create a run directory under " + s_->options.run_dir_base);
     }
+    if (!s_->options.socket_path.empty()) {
+        s_->sock_path = s_->options.socket_path;
+        struct stat st {};
+        if (lstat(s_->sock_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+            unlink(s_->sock_path.c_str());
+        }
+    }
     s_->live_entry = register_live(s_->run_dir);
     std::string trace_path =
         s_->options.trace_path.empty() ? s_->path("trace.jsonl") : s_->options.trace_path;
@@ -990,6 +997,9 @@ Bench::~Bench() {
     ::close(s_->wake_fd);
     if (s_->trace_file != nullptr) {
         fclose(s_->trace_file);
+    }
+    if (!s_->options.socket_path.empty()) {
+        unlink(s_->sock_path.c_str());
     }
     if (getenv("PEC_BENCH_KEEP") == nullptr) {
         remove_tree(s_->run_dir);
