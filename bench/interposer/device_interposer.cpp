@@ -13,8 +13,9 @@
 // With PEC_BENCH_GPIO=kernel the GPIO chip is the kernel's own (a machine
 // that has one, such as an emulated board): the chip, its line requests and
 // value reads go to the real device, and each requested line also gets a
-// connection to the simulator, whose BMC drives the level the card reads; a
-// low on the kernel's line counts as low too.
+// connection to the simulator. Nothing drives the kernel's line (an emulated
+// board pulls its free lines low), so the level the card sees is the one the
+// simulated BMC drives.
 //
 // The real functions are looked up once; each interposed descriptor has its
 // own lock, because the link thread and the main thread of the card both make
@@ -472,8 +473,8 @@ int kernel_chip_ioctl(int fd, unsigned long op, void* arg) {
     }
 }
 
-// The level read is the kernel line's and the simulated BMC's together: low
-// when either is low.
+// The kernel's line is read, and its failure is the card's; the level handed
+// back is the simulated BMC's.
 int kernel_line_ioctl(const Slot& s, int fd, unsigned long op, void* arg) {
     if (op != GPIOHANDLE_GET_LINE_VALUES_IOCTL) {
         return libc().ioctl(fd, op, arg);
@@ -485,7 +486,7 @@ int kernel_line_ioctl(const Slot& s, int fd, unsigned long op, void* arg) {
             0) {
         return -1;
     }
-    values->values[0] = values->values[0] != 0 && bmc.values[0] != 0 ? 1 : 0;
+    values->values[0] = bmc.values[0];
     return 0;
 }
 
