@@ -28,6 +28,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -127,6 +128,19 @@ void remove_tree(const std::string& path) {
 std::string env_or(const char* name, const char* fallback) {
     const char* v = getenv(name);
     return (v != nullptr && v[0] != '\0') ? v : fallback;
+}
+
+// The interposer path may hold "$PLATFORM", which the dynamic loader of each
+// preloaded process replaces with its CPU's name (x86_64, aarch64): one
+// LD_PRELOAD value then serves a daemon built for the card's CPU (run under
+// qemu) and the host's shells it starts. This is the host's copy of it.
+std::string host_copy(std::string path) {
+    struct utsname host = {};
+    size_t at = path.find("$PLATFORM");
+    if (at != std::string::npos && uname(&host) == 0) {
+        path.replace(at, strlen("$PLATFORM"), host.machine);
+    }
+    return path;
 }
 
 std::string hex2(unsigned v) {
@@ -1025,7 +1039,7 @@ bool Bench::start_daemon(const std::string& daemon_path) {
     if (why.empty() && access(init.c_str(), R_OK) != 0) {
         why = "sandbox script missing: " + init;
     }
-    if (why.empty() && access(interposer.c_str(), R_OK) != 0) {
+    if (why.empty() && access(host_copy(interposer).c_str(), R_OK) != 0) {
         why = "interposer missing: " + interposer;
     }
     if (!why.empty()) {
