@@ -14,8 +14,9 @@
 # any failed check, a missing report or a boot that outlasts the timeout
 # makes this script fail. Every step prints how long it took.
 #
-# Without --deb/--bench the arm64 package and bench programs are cross-built
-# first (scripts/build-arm64.sh). Run as root: mmdebstrap, chroot and
+# Without --deb and --bench the arm64 package and the bench programs are
+# cross-built first (scripts/build-packages.sh, scripts/cross-build-arm64.sh,
+# into build-boot-deb/ and build-boot-arm64/). Run as root: mmdebstrap, chroot and
 # binfmt_misc need it. PEC_BOOT_CACHE (default /var/cache/pec-boot) keeps the
 # root file system between runs; it is never required. The work tree is
 # PEC_BOOT_WORK (default build-boot/ at the top of the repository).
@@ -105,11 +106,15 @@ arch-test arm64 >/dev/null || { echo "boot-test: this host cannot run arm64 prog
 
 # ---- the arm64 package and bench programs -----------------------------------
 
-if [[ -z "$deb" || -z "$bench" ]]; then
-    step "cross-build of the arm64 package and bench"
-    out=$("$top"/scripts/build-arm64.sh)
-    deb=${deb:-$(ls "$out"/*.deb | head -n 1)}
-    bench=${bench:-$out/bench}
+if [[ -z "$deb" ]]; then
+    step "arm64 package (scripts/build-packages.sh)"
+    PEC_PACKAGE_ARCHES=arm64 "$top"/scripts/build-packages.sh "$work-deb"
+    deb=$(ls "$work-deb"/pec-daemon_*_arm64.deb)
+fi
+if [[ -z "$bench" ]]; then
+    step "arm64 bench programs (scripts/cross-build-arm64.sh)"
+    PEC_CMAKE_ARGS="-DPEC_BUILD_TESTS=OFF" "$top"/scripts/cross-build-arm64.sh "$work-arm64" >/dev/null
+    bench=$work-arm64/bench
 fi
 for f in "$deb" "$bench/pec_bmc_sim" "$bench/libpec_bench_interposer.so"; do
     [[ -f "$f" ]] || { echo "boot-test: $f missing" >&2; exit 1; }
