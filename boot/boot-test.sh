@@ -78,7 +78,14 @@ summary() {
     printf '%s\n' "${timings[@]}"
     printf '%5d s  in all\n' $((SECONDS - test_start))
 }
-trap summary EXIT
+vm=""
+finish() {
+    if [[ -n "$vm" ]]; then
+        kill "$vm" 2>/dev/null || true # a machine still running when this ends
+    fi
+    summary
+}
+trap finish EXIT
 
 # ---- host tools -------------------------------------------------------------
 
@@ -222,9 +229,6 @@ for manager in "${managers[@]}"; do
     results=$work/$manager.results
     console=$work/$manager.console
     : >"$results"
-    tail -n +1 -F "$results" 2>/dev/null | sed -u "s/^/  $manager| /" &
-    tailer=$!
-    status=0
     timeout --kill-after=10 "$timeout" qemu-system-aarch64 \
         -M virt,highmem=off -cpu max,pauth-impdef=on -smp 2 -m 1536 \
         -display none -monitor none -serial "file:$console" -no-reboot \
@@ -235,10 +239,13 @@ for manager in "${managers[@]}"; do
         -device virtio-serial-device -chardev "file,id=results,path=$results" \
         -device virtconsole,chardev=results \
         -object "memory-backend-file,id=eeprom,size=1M,mem-path=$work/eeprom.bin,share=on" \
-        -device ivshmem-plain,memdev=eeprom || status=$?
-    sleep 1
-    kill "$tailer" 2>/dev/null || true
-    wait "$tailer" 2>/dev/null || true
+        -device ivshmem-plain,memdev=eeprom &
+    vm=$!
+    # The report, live; tail ends with the machine.
+    tail -n +1 -F --pid="$vm" "$results" 2>/dev/null | sed -u "s/^/  $manager| /"
+    status=0
+    wait "$vm" || status=$?
+    vm=""
     if ((status == 124 || status == 137)); then
         echo "boot-test: $manager: no result within $timeout s; last console lines:"
         tail -n 40 "$console"
@@ -251,6 +258,7 @@ for manager in "${managers[@]}"; do
     ((keep)) || rm -f "$image"
 done
 step_done
+((keep)) || rm -rf "$work/base"
 
 if ((${#failed[@]})); then
     echo "boot-test: FAILED: ${failed[*]} (console logs and results in $work)"

@@ -285,9 +285,8 @@ int open_interposed(int kind, int flags) {
     return open_device(device, hello, 0, nullptr, 0, cloexec, ENOENT);
 }
 
-// The exported open functions: one of the card's devices when `path` names
-// it, else the C library's function `pass` with the caller's arguments.
-// The kernel's GPIO chip, opened by `opened` and remembered.
+// Remembers `fd`, the kernel's GPIO chip as the C library opened it (or its
+// failure, passed on).
 int open_kernel_chip(int fd) {
     if (fd >= 0 && !remember(fd, KERNEL_CHIP)) {
         libc().close(fd);
@@ -296,6 +295,8 @@ int open_kernel_chip(int fd) {
     return fd;
 }
 
+// The exported open functions: one of the card's devices when `path` names
+// it, else the C library's function `pass` with the caller's arguments.
 int open_path(const char* path, int flags, mode_t mode, open_fn pass) {
     int kind = device_kind(path);
     if (kind == GPIOCHIP && kernel_gpio()) {
