@@ -146,6 +146,10 @@ key=$({
 } | sha256sum | cut -c1-16)
 base=$cache/rootfs-$key.tar
 mkdir -p "$cache"
+# One run at a time from here on, a second waits: it shares the cache, and
+# two emulated machines at once would starve each other.
+exec 9>"$cache/.lock"
+flock 9
 if [[ -f "$base" ]]; then
     step "root file system (cached: $base)"
 else
@@ -159,6 +163,8 @@ else
         --customize-hook="\"$here/host/fetch-kernel.sh\" \"\$1\"" \
         "$suite" "$base.partial" "${sources[@]}"
     mv "$base.partial" "$base"
+    # Roots made from another package list are not used again.
+    find "$cache" -maxdepth 1 -name 'rootfs-*.tar' ! -name "${base##*/}" -delete
 fi
 
 # ---- kernel and initrd ------------------------------------------------------
