@@ -195,6 +195,7 @@ install -D -m 0755 "$bench/pec_bmc_sim" "$work/base/usr/lib/pec-boot/pec_bmc_sim
 install -D -m 0644 "$bench/libpec_bench_interposer.so" "$work/base/usr/lib/pec-boot/libpec_bench_interposer.so"
 install -D -m 0755 "$here/guest/check.sh" "$work/base/usr/lib/pec-boot/check.sh"
 install -D -m 0644 "$here/guest/bench.conf" "$work/base/etc/systemd/system/$unit.d/bench.conf"
+install -D -m 0644 "$here/guest/pec-boot-i2c.conf" "$work/base/etc/tmpfiles.d/pec-boot-i2c.conf"
 for u in pec-bmc-sim.service pec-boot-check.service; do
     install -D -m 0644 "$here/guest/$u" "$work/base/etc/systemd/system/$u"
     mkdir -p "$work/base/etc/systemd/system/multi-user.target.wants"
