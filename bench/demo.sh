@@ -35,5 +35,5 @@ cmake --build "$build" --target pec_daemon pec_bmc_sim pec_bench_interposer -j2 
     { tail -n 40 "$build.build.log" >&2; exit 1; }
 rm -f "$build.cmake.log" "$build.build.log"
 echo "demo: running for $duration s (Ctrl-C stops earlier)"
-exec "$build/bench/pec_bmc_sim" --scenario "$scenario" --daemon "$build/pec_daemon" \
+exec "$build/bench/pec_bmc_sim" --scenario "$scenario" --daemon "$build/pec-daemon" \
     --script "$here/demo.script" --duration "$duration" --show-log --no-stdin "${extra[@]}"

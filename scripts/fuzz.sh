@@ -18,7 +18,7 @@ targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=(validators config_file netplan_document packet_handler)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPEC_FUZZ=ON -DPEC_BUILD_TESTS=OFF >/dev/null
+    -DPEC_FUZZ=ON -DPEC_BUILD_TESTS=OFF -DPEC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 status=0

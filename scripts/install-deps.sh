@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every package the build, the tests and the bench need, on Debian
 # or Ubuntu. Safe to run again: when everything is present it only checks.
+# Packages named as arguments are installed too (the cross-build and the
+# packaging scripts name theirs).
 set -euo pipefail
 
 packages=(
@@ -13,6 +15,7 @@ packages=(
     # host tools the daemon runs and the tests validate its files with
     iproute2 util-linux procps dbus
     netplan.io network-manager ifupdown isc-dhcp-client
+    "$@"
 )
 
 missing=()

@@ -349,6 +349,13 @@ TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
         {"network:\n  ethernets:\n    eth0:\n      routes: [default]\n", false},
         {"network:\n  ethernets:\n    eth0:\n      routes: [{via: 192.0.2.1}]\n", false},
         {"network:\n  ethernets:\n    eth0:\n      routes: [{to: {a: b}}]\n", false},
+        // Loads, but written back its first key would start with a UTF-16
+        // byte-order mark and the file would no longer load.
+        {"  \xfe\xff: b\n", false},
+        // A key twice: an update would reach only the first.
+        {"network:\n  ethernets:\n    eth0:\n      addresses: [192.0.2.5/24]\n"
+         "      addresses: [192.0.2.6/24]\n",
+         false},
     };
     write_File(netplan_file, default_netplan);
     Network::set_Interface_Name("eth0");

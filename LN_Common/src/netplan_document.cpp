@@ -45,6 +45,37 @@ void set_List(YAML::Node interface, const char* key, const YAML::Node& kept) {
         interface[key] = kept;
 }
 
+// Whether the mapping `node` holds `key` more than once (YAML forbids it, the
+// parser lets it pass; an edit would reach only the first).
+bool is_Key_Twice(const YAML::Node& node, const std::string& key) {
+    if (!node.IsMap())
+        return false;
+    int count = 0;
+    for (const auto& entry : node) {
+        if (entry.first.IsScalar() && entry.first.Scalar() == key)
+            count++;
+    }
+    return count > 1;
+}
+
+// The first key on the update's path that appears twice in its mapping, or
+// null when there is none.
+const char* get_Duplicate_Key(YAML::Node document, const std::string& interface) {
+    static const char* const owned[] = {"addresses", "routes", "gateway4", "dhcp4", "nameservers"};
+    if (is_Key_Twice(document, "network"))
+        return "network";
+    if (is_Key_Twice(document["network"], "ethernets"))
+        return "ethernets";
+    if (is_Key_Twice(document["network"]["ethernets"], interface))
+        return "the interface";
+    YAML::Node map = document["network"]["ethernets"][interface];
+    for (const char* key : owned) {
+        if (is_Key_Twice(map, key))
+            return key;
+    }
+    return is_Key_Twice(map["nameservers"], "addresses") ? "addresses" : nullptr;
+}
+
 // Keeps the non-IPv4 entries of "addresses". False (with `why`) for a form
 // netplan does not use.
 bool keep_Other_Addresses(YAML::Node interface, std::string* why) {
@@ -127,6 +158,15 @@ void set_Name_Servers(YAML::Node interface, const Network::Config& config) {
     for (const std::string* dns : {&config.dns1, &config.dns2}) {
         if (!dns->empty() && *dns != "0.0.0.0")
             interface["nameservers"]["addresses"].push_back(*dns);
+    }
+}
+
+// Whether `text` loads and holds the interface map of `interface`.
+bool reads_Back(const std::string& text, const std::string& interface) {
+    try {
+        return YAML::Load(text)["network"]["ethernets"][interface].IsMap();
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
@@ -249,6 +289,10 @@ Netplan_Document::RESULT Netplan_Document::update(const std::string& text,
         return LOAD_ERROR;
     }
     try {
+        if (const char* key = get_Duplicate_Key(raw_config, config.target_interface)) {
+            *why = std::string("\"") + key + "\" appears twice";
+            return FORMAT_ERROR;
+        }
         if (!keep_Other_Addresses(interface, why))
             return FORMAT_ERROR;
         interface.remove("gateway4");
@@ -258,7 +302,15 @@ Netplan_Document::RESULT Netplan_Document::update(const std::string& text,
         if (!config.ip4_dhcp)
             add_Static_Settings(interface, config, prefix);
         set_Name_Servers(interface, config);
-        *document = emit(raw_config);
+        std::string emitted = emit(raw_config);
+        // What is written must load again: the emitter passes odd bytes of
+        // the loaded text through (a byte-order mark that moves to the start
+        // of the document, say).
+        if (!reads_Back(emitted, config.target_interface)) {
+            *why = "the new document would not read back";
+            return FORMAT_ERROR;
+        }
+        *document = emitted;
     } catch (const std::exception& e) {
         *why = e.what();
         return FORMAT_ERROR;

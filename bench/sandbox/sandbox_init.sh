@@ -110,9 +110,11 @@ if [ "$BENCH_DEBUG" = 1 ]; then
     daemon_env+=("DEBUG=1")
 fi
 # A sanitizer build of the daemon keeps its options; ASan must also accept
-# the interposer preloaded ahead of its runtime.
+# the interposer preloaded ahead of its runtime. A daemon built for the
+# card's CPU runs under qemu, which finds that CPU's libraries through
+# QEMU_LD_PREFIX.
 daemon_env+=("ASAN_OPTIONS=verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}")
-for name in UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS; do
+for name in UBSAN_OPTIONS LSAN_OPTIONS TSAN_OPTIONS QEMU_LD_PREFIX; do
     if [ -n "${!name:-}" ]; then
         daemon_env+=("$name=${!name}")
     fi

@@ -31,7 +31,11 @@ struct Bench::State {
           file_failures(write_scenario_files(dir.path(), scenario)),
           sensor(dir.file("sys/class"), scenario.sensor, trace), board(scenario, trace),
           sandbox(dir.path(), live, trace, options.print_daemon_log), script(board, sensor, trace),
-          server(dir.file("sim.sock"), scenario, board, trace) {}
+          server(socket_path(), scenario, board, trace) {}
+
+    std::string socket_path() const {
+        return options.socket_path.empty() ? dir.file("sim.sock") : options.socket_path;
+    }
 
     const Scenario scenario;
     const Options options;
@@ -150,7 +154,7 @@ std::string Bench::run_dir() const {
 }
 
 std::string Bench::socket_path() const {
-    return s_->dir.file("sim.sock");
+    return s_->socket_path();
 }
 
 const Scenario& Bench::scenario() const {

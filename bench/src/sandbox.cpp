@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/prctl.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +38,19 @@ std::string source_dir() {
 
 std::string interposer() {
     return env_or("PEC_BENCH_INTERPOSER", PEC_BENCH_INTERPOSER);
+}
+
+// The interposer path may hold "$PLATFORM", which the dynamic loader of each
+// preloaded process replaces with its CPU's name (x86_64, aarch64): one
+// LD_PRELOAD value then serves a daemon built for the card's CPU (run under
+// qemu) and the host's shells it starts. This is the host's copy of it.
+std::string host_copy(std::string path) {
+    struct utsname host = {};
+    size_t at = path.find("$PLATFORM");
+    if (at != std::string::npos && uname(&host) == 0) {
+        path.replace(at, strlen("$PLATFORM"), host.machine);
+    }
+    return path;
 }
 
 // The child of the fork: becomes `unshare`, which runs sandbox_init.sh as the
@@ -102,7 +116,7 @@ std::string Sandbox::why_not_startable(const std::string& daemon_path) const {
     if (access(init.c_str(), R_OK) != 0) {
         return "sandbox script missing: " + init;
     }
-    if (access(interposer().c_str(), R_OK) != 0) {
+    if (access(host_copy(interposer()).c_str(), R_OK) != 0) {
         return "interposer missing: " + interposer();
     }
     return "";

@@ -418,10 +418,20 @@ inline std::string shell_quote(const std::string& s) {
     return q + "'";
 }
 
+// The daemon binary under test: the build tree's, or the one PEC_BENCH_DAEMON
+// names (a build for the card's CPU, which runs under qemu).
+inline std::string daemon_path() {
+    const char* path = getenv("PEC_BENCH_DAEMON");
+    return path != nullptr && path[0] != '\0' ? path : PEC_DAEMON_PATH;
+}
+
 // The host pid of the daemon of this bench (0 when it is not found): the one
-// pec_daemon process whose environment names this bench's run directory.
+// daemon process whose environment names this bench's run directory.
 inline pid_t daemon_host_pid(const Bench& bench) {
     const std::string want = "BENCH_RUN_DIR=" + bench.run_dir();
+    // The kernel keeps the first 15 bytes of the program's name.
+    const std::string path = daemon_path();
+    const std::string name = path.substr(path.rfind('/') + 1).substr(0, 15) + "\n";
     DIR* d = opendir("/proc");
     if (d == nullptr) {
         return 0;
@@ -435,7 +445,7 @@ inline pid_t daemon_host_pid(const Bench& bench) {
         }
         std::string base = std::string("/proc/") + e->d_name;
         std::string comm = read_text_file(base + "/comm");
-        if (comm != "pec_daemon\n") {
+        if (comm != name) {
             continue;
         }
         std::string env = read_text_file(base + "/environ");
@@ -626,8 +636,8 @@ protected:
         if (faults != nullptr) {
             bench_->set_faults(*faults);
         }
-        ASSERT_TRUE(bench_->start_daemon(PEC_DAEMON_PATH))
-            << "the bench could not start " << PEC_DAEMON_PATH;
+        ASSERT_TRUE(bench_->start_daemon(daemon_path()))
+            << "the bench could not start " << daemon_path();
     }
 
     Bench& bench() { return *bench_; }

@@ -90,6 +90,7 @@ struct Options {
     std::function<void(const std::string&)> printer; // live decoded lines (may be empty)
     bool print_daemon_log = false;                   // pass the daemon's lines to printer
     std::string run_dir_base = "/tmp";
+    std::string socket_path; // "" : run dir/sim.sock; else this path (a stale socket is replaced)
 };
 
 class Bench {
