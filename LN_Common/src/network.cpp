@@ -3,8 +3,11 @@
 // ifupdown) that read and apply the BMC's IPv4 settings.
 //
 // Values from the BMC are checked once, in set_Config: only the empty text or
-// a dotted-quad IPv4 address is taken, so nothing but an address can reach a
-// YAML file, a stanza file or a command line.
+// a dotted-quad IPv4 address (for the netmask, a contiguous one) is taken, so
+// nothing but an address can reach a YAML file, a stanza file or a command
+// line. An apply that would give the interface no usable address (no address,
+// 0.0.0.0, no prefix) writes and sends nothing, so the card keeps what it has.
+// Every file is replaced whole (file_replace.h).
 #include "network.h"
 
 #include <arpa/inet.h>

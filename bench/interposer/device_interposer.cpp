@@ -10,6 +10,13 @@
 // to the C library; so does everything when this library was preloaded into a
 // program that never opens the two devices (shells started through popen).
 //
+// With PEC_BENCH_GPIO=kernel the GPIO chip is the kernel's own (a machine
+// that has one, such as an emulated board): the chip, its line requests and
+// value reads go to the real device, and each requested line also gets a
+// connection to the simulator. Nothing drives the kernel's line (an emulated
+// board pulls its free lines low), so the level the card sees is the one the
+// simulated BMC drives.
+//
 // The real functions are looked up once; each interposed descriptor has its
 // own lock, because the link thread and the main thread of the card both make
 // calls.
@@ -140,7 +147,7 @@ pec_bench::wire::Request request(pec_bench::wire::Op op, int32_t arg0 = 0, int32
 
 // ---- descriptor table -------------------------------------------------------
 
-enum Kind : int { NONE = 0, I2C = 1, GPIOCHIP = 2, LINE = 3 };
+enum Kind : int { NONE = 0, I2C = 1, GPIOCHIP = 2, LINE = 3, KERNEL_CHIP = 4, KERNEL_LINE = 5 };
 
 struct Slot {
     std::mutex lock;
@@ -148,6 +155,7 @@ struct Slot {
     ino_t ino;
     std::atomic<int> kind;
     int slave;
+    int companion; // KERNEL_LINE: the simulator's connection for the line
 };
 
 constexpr int max_fds = 4096;
@@ -186,6 +194,7 @@ bool remember(int fd, Kind kind) {
     s.dev = st.st_dev;
     s.ino = st.st_ino;
     s.slave = -1;
+    s.companion = -1;
     s.kind.store(kind, std::memory_order_release);
     return true;
 }
@@ -221,19 +230,39 @@ int fetch(int fd, const pec_bench::wire::Request& req, void* out) {
     return 0;
 }
 
+// Connects and announces what the connection stands for: the connection, or
+// minus errno.
+int connect_device(pec_bench::wire::Op hello, int arg0, const void* payload, size_t len,
+                   bool cloexec, int missing_errno) {
+    int fd = connect_simulator(cloexec);
+    if (fd < 0) {
+        return -missing_errno;
+    }
+    int r = exchange(fd, request(hello, arg0, getpid()), payload, len, nullptr, 0, nullptr);
+    if (r < 0) {
+        libc().close(fd);
+        return r;
+    }
+    return fd;
+}
+
 // Connects, announces what the descriptor is and remembers it.
 int open_device(Kind kind, pec_bench::wire::Op hello, int arg0, const void* payload, size_t len,
                 bool cloexec, int missing_errno) {
-    int fd = connect_simulator(cloexec);
+    int fd = connect_device(hello, arg0, payload, len, cloexec, missing_errno);
     if (fd < 0) {
-        return fail(missing_errno);
+        return fail(-fd);
     }
-    int r = exchange(fd, request(hello, arg0, getpid()), payload, len, nullptr, 0, nullptr);
-    if (r < 0 || !remember(fd, kind)) {
+    if (!remember(fd, kind)) {
         libc().close(fd);
-        return fail(r < 0 ? -r : EMFILE);
+        return fail(EMFILE);
     }
     return fd;
+}
+
+bool kernel_gpio() {
+    const char* v = getenv("PEC_BENCH_GPIO");
+    return v != nullptr && strcmp(v, "kernel") == 0;
 }
 
 int device_kind(const char* path) {
@@ -257,15 +286,31 @@ int open_interposed(int kind, int flags) {
     return open_device(device, hello, 0, nullptr, 0, cloexec, ENOENT);
 }
 
+// Remembers `fd`, the kernel's GPIO chip as the C library opened it (or its
+// failure, passed on).
+int open_kernel_chip(int fd) {
+    if (fd >= 0 && !remember(fd, KERNEL_CHIP)) {
+        libc().close(fd);
+        return fail(EMFILE);
+    }
+    return fd;
+}
+
 // The exported open functions: one of the card's devices when `path` names
 // it, else the C library's function `pass` with the caller's arguments.
 int open_path(const char* path, int flags, mode_t mode, open_fn pass) {
     int kind = device_kind(path);
+    if (kind == GPIOCHIP && kernel_gpio()) {
+        return open_kernel_chip(pass(path, flags, mode));
+    }
     return kind != NONE ? open_interposed(kind, flags) : pass(path, flags, mode);
 }
 
 int openat_path(int dirfd, const char* path, int flags, mode_t mode, openat_fn pass) {
     int kind = device_kind(path);
+    if (kind == GPIOCHIP && kernel_gpio()) {
+        return open_kernel_chip(pass(dirfd, path, flags, mode));
+    }
     return kind != NONE ? open_interposed(kind, flags) : pass(dirfd, path, flags, mode);
 }
 
@@ -398,6 +443,57 @@ int gpio_line_ioctl(int fd, unsigned long op, void* arg) {
     }
 }
 
+// A line requested from the kernel's chip: the kernel's line descriptor,
+// paired with a connection that tells the simulator about the request.
+template <typename Line_Request>
+int open_kernel_line(int chip, unsigned long op, pec_bench::wire::Op hello, void* arg) {
+    if (libc().ioctl(chip, op, arg) < 0) {
+        return -1;
+    }
+    auto* lr = static_cast<Line_Request*>(arg);
+    int line = lr->fd;
+    int sim = connect_device(hello, 0, lr, sizeof(*lr), true, ENODEV);
+    if (sim < 0 || !remember(line, KERNEL_LINE)) {
+        libc().close(line);
+        if (sim >= 0) {
+            libc().close(sim);
+        }
+        return fail(sim < 0 ? -sim : EMFILE);
+    }
+    slots[line].companion = sim;
+    return 0;
+}
+
+int kernel_chip_ioctl(int fd, unsigned long op, void* arg) {
+    switch (op) {
+    case GPIO_GET_LINEHANDLE_IOCTL:
+        return open_kernel_line<gpiohandle_request>(fd, op, pec_bench::wire::OP_HELLO_LINEHANDLE,
+                                                    arg);
+    case GPIO_GET_LINEEVENT_IOCTL:
+        return open_kernel_line<gpioevent_request>(fd, op, pec_bench::wire::OP_HELLO_LINEEVENT,
+                                                   arg);
+    default:
+        return libc().ioctl(fd, op, arg);
+    }
+}
+
+// The kernel's line is read, and its failure is the card's; the level handed
+// back is the simulated BMC's.
+int kernel_line_ioctl(const Slot& s, int fd, unsigned long op, void* arg) {
+    if (op != GPIOHANDLE_GET_LINE_VALUES_IOCTL) {
+        return libc().ioctl(fd, op, arg);
+    }
+    auto* values = static_cast<gpiohandle_data*>(arg);
+    gpiohandle_data bmc{};
+    if (libc().ioctl(fd, op, values) < 0 ||
+        fetch<gpiohandle_data>(s.companion, request(pec_bench::wire::OP_GPIO_GET_VALUES), &bmc) <
+            0) {
+        return -1;
+    }
+    values->values[0] = bmc.values[0];
+    return 0;
+}
+
 // Every request on a GPIO descriptor takes a structure; `handler` (the chip's
 // or the line's) serves it under the descriptor's lock.
 int gpio_ioctl(Slot& s, int (*handler)(int, unsigned long, void*), int fd, unsigned long op,
@@ -465,6 +561,10 @@ int close(int fd) {
     if (fd >= 0 && fd < max_fds && slots[fd].kind.load(std::memory_order_acquire) != NONE) {
         Slot& s = slots[fd];
         std::lock_guard<std::mutex> guard(s.lock);
+        if (s.kind.load() == KERNEL_LINE && s.companion >= 0) {
+            libc().close(s.companion);
+            s.companion = -1;
+        }
         s.kind.store(NONE, std::memory_order_release);
     }
     return libc().close(fd);
@@ -477,6 +577,9 @@ ssize_t read(int fd, void* buf, size_t n) {
     }
     if (s->kind.load() == I2C) {
         return i2c_read(*s, fd, buf, n);
+    }
+    if (s->kind.load() >= KERNEL_CHIP) {
+        return libc().read(fd, buf, n);
     }
     // Line events are not simulated: nothing ever arrives.
     return fail(s->kind.load() == LINE ? EAGAIN : EINVAL);
@@ -497,6 +600,9 @@ ssize_t write(int fd, const void* buf, size_t n) {
     if (s->kind.load() == I2C) {
         return i2c_write(*s, fd, buf, n);
     }
+    if (s->kind.load() >= KERNEL_CHIP) {
+        return libc().write(fd, buf, n);
+    }
     return fail(EINVAL);
 }
 
@@ -514,6 +620,12 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
         return i2c_ioctl(*s, fd, request, arg);
     case GPIOCHIP:
         return gpio_ioctl(*s, gpio_chip_ioctl, fd, request, arg);
+    case KERNEL_CHIP:
+        return kernel_chip_ioctl(fd, request, arg);
+    case KERNEL_LINE: {
+        std::lock_guard<std::mutex> guard(s->lock);
+        return kernel_line_ioctl(*s, fd, request, arg);
+    }
     default:
         return gpio_ioctl(*s, gpio_line_ioctl, fd, request, arg);
     }

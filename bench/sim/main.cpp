@@ -1,7 +1,8 @@
 // pec_bmc_sim: the simulated BMC and board as a command.
 //
-// Starts a scenario, optionally runs the card daemon in its sandbox, prints
-// every packet decoded as it passes, takes request lines from a script and
+// Starts a scenario, optionally runs the card daemon in its sandbox (or serves
+// a daemon started elsewhere, on a socket path given), prints every packet
+// decoded as it passes, takes request lines from a script and
 // from standard input, and stops after a set time, on Ctrl-C, or when the
 // daemon ends, leaving nothing behind.
 
@@ -32,6 +33,8 @@ void usage() {
     printf("usage: pec_bmc_sim [options]\n"
            "  --scenario NAME   one of:%s (default netplan)\n"
            "  --daemon PATH     run this daemon binary in the sandbox (needs root)\n"
+           "  --socket PATH     without --daemon: listen here for a card started elsewhere\n"
+           "                    (its init system); the script waits for it to open the bus\n"
            "  --script FILE     request script to run once the daemon has started\n"
            "  --duration SEC    stop after this many seconds (default: run until Ctrl-C)\n"
            "  --trace FILE      write the JSON trace here (default: in the run directory)\n"
@@ -46,6 +49,7 @@ void usage() {
 struct Args {
     std::string scenario = "netplan";
     std::string daemon;
+    std::string socket;
     std::string script;
     std::string trace;
     double duration = 0;
@@ -78,14 +82,14 @@ bool parse_args(int argc, char** argv, Args* a) {
             return true;
         };
         const char* v = nullptr;
-        if (o == "--scenario" && value(&v)) {
-            a->scenario = v;
-        } else if (o == "--daemon" && value(&v)) {
-            a->daemon = v;
-        } else if (o == "--script" && value(&v)) {
-            a->script = v;
-        } else if (o == "--trace" && value(&v)) {
-            a->trace = v;
+        std::string* text = o == "--scenario" ? &a->scenario
+                            : o == "--daemon" ? &a->daemon
+                            : o == "--socket" ? &a->socket
+                            : o == "--script" ? &a->script
+                            : o == "--trace"  ? &a->trace
+                                              : nullptr;
+        if (text != nullptr && value(&v)) {
+            *text = v;
         } else if (o == "--duration" && value(&v)) {
             if (!parse_number(v, &a->duration) || a->duration < 0) {
                 fprintf(stderr, "pec_bmc_sim: bad duration %s\n", v);
@@ -139,6 +143,7 @@ class Run {
 public:
     Run(const Args& args, const sigset_t& sigs) : args_(args), sigs_(sigs) {
         options_.trace_path = args.trace;
+        options_.socket_path = args.socket;
         options_.print_daemon_log = args.show_log;
         options_.printer = [this](const std::string& line) { print(line); };
     }
@@ -181,6 +186,13 @@ private:
             bench_->wait_for(
                 [](const pec_bench::TraceEvent& e) { return e.event == "daemon_start"; }, 1,
                 std::chrono::seconds(30));
+        }
+        // A card started elsewhere may come long after the simulator.
+        auto bus_open = [](const pec_bench::TraceEvent& e) {
+            return e.event == "open" && e.device == "i2c-0";
+        };
+        while (!args_.socket.empty() && !done_.load() &&
+               !bench_->wait_for(bus_open, 1, std::chrono::seconds(1))) {
         }
         std::istringstream in(text);
         std::string line, error;
@@ -283,6 +295,10 @@ private:
 int main(int argc, char** argv) {
     Args args;
     if (!parse_args(argc, argv, &args)) {
+        return 2;
+    }
+    if (!args.socket.empty() && !args.daemon.empty()) {
+        fprintf(stderr, "pec_bmc_sim: --socket serves a daemon started elsewhere, not --daemon\n");
         return 2;
     }
     pec_bench::Scenario scenario;

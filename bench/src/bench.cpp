@@ -30,7 +30,11 @@ struct Bench::State {
           file_failures(write_scenario_files(dir.path(), scenario)),
           sensor(dir.file("sys/class"), scenario.sensor, trace), board(scenario, trace),
           sandbox(dir.path(), live, trace, options.print_daemon_log), script(board, sensor, trace),
-          server(dir.file("sim.sock"), scenario, board, trace) {}
+          server(socket_path(), scenario, board, trace) {}
+
+    std::string socket_path() const {
+        return options.socket_path.empty() ? dir.file("sim.sock") : options.socket_path;
+    }
 
     const Scenario scenario;
     const Options options;
@@ -76,6 +80,10 @@ bool Bench::daemon_running() {
     return s_->sandbox.running();
 }
 
+pid_t Bench::daemon_pid() const {
+    return s_->sandbox.daemon_pid();
+}
+
 bool Bench::wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t count,
                      std::chrono::milliseconds timeout, std::vector<TraceEvent>* out) {
     return s_->trace.wait_for(pred, count, timeout, out);
@@ -83,6 +91,10 @@ bool Bench::wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t 
 
 std::vector<TraceEvent> Bench::trace() const {
     return s_->trace.events();
+}
+
+double Bench::now() const {
+    return s_->trace.now();
 }
 
 std::vector<Packet> Bench::card_packets() const {
@@ -141,7 +153,7 @@ std::string Bench::run_dir() const {
 }
 
 std::string Bench::socket_path() const {
-    return s_->dir.file("sim.sock");
+    return s_->socket_path();
 }
 
 const Scenario& Bench::scenario() const {

@@ -90,7 +90,13 @@ const DeviceServer::Route DeviceServer::routes[] = {
 
 DeviceServer::DeviceServer(const std::string& socket_path, const Scenario& scenario, Board& board,
                            Trace& trace)
-    : scenario_(scenario), board_(board), trace_(trace) {
+    : path_(socket_path), scenario_(scenario), board_(board), trace_(trace) {
+    // A socket left by a simulator that was killed (a path outside the run
+    // directory survives it) would make bind fail.
+    struct stat st {};
+    if (lstat(socket_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) {
+        unlink(socket_path.c_str());
+    }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (socket_path.size() >= sizeof(addr.sun_path)) {
@@ -119,6 +125,7 @@ DeviceServer::~DeviceServer() {
     if (loop_.joinable()) {
         loop_.join();
     }
+    unlink(path_.c_str());
 }
 
 void DeviceServer::start(std::function<void()> tick) {

@@ -21,10 +21,12 @@ namespace pec_bench {
 
 class DeviceServer {
 public:
-    // Listens on `socket_path`; std::runtime_error when it cannot.
+    // Listens on `socket_path` (a stale socket there is replaced);
+    // std::runtime_error when it cannot.
     DeviceServer(const std::string& socket_path, const Scenario& scenario, Board& board,
                  Trace& trace);
-    // Stops the thread; closes the socket and every connection.
+    // Stops the thread; closes the socket and every connection, and removes
+    // the socket file.
     ~DeviceServer();
     DeviceServer(const DeviceServer&) = delete;
     DeviceServer& operator=(const DeviceServer&) = delete;
@@ -78,6 +80,7 @@ private:
     };
     static const Route routes[];
 
+    const std::string path_;
     const Scenario& scenario_;
     Board& board_;
     Trace& trace_;

@@ -3,6 +3,7 @@
 #include "sandbox.h"
 
 #include "files.h"
+#include "process_tree.h"
 
 #include <cerrno>
 #include <csignal>
@@ -176,6 +177,29 @@ void Sandbox::stop() {
 bool Sandbox::running() const {
     std::lock_guard<std::mutex> lock(m_);
     return pid_ > 0;
+}
+
+// The sandbox process is `unshare`; its child is the namespace's first
+// process, and the daemon is the child of that one whose id inside the
+// namespace is the one daemon.pid holds.
+pid_t Sandbox::daemon_pid() const {
+    pid_t sandbox = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        sandbox = pid_;
+    }
+    pid_t inner = 0;
+    if (sandbox <= 0 || !parse_pid(read_file(run_dir_ + "/daemon.pid"), &inner)) {
+        return 0;
+    }
+    for (pid_t init : children_of(sandbox)) {
+        for (pid_t child : children_of(init)) {
+            if (innermost_pid(child) == inner) {
+                return child;
+            }
+        }
+    }
+    return 0;
 }
 
 void Sandbox::poll() {

@@ -26,6 +26,8 @@ public:
     bool start(const std::string& daemon_path);
     void stop();
     bool running() const;
+    // See Bench::daemon_pid.
+    pid_t daemon_pid() const;
     // Periodic look at the run directory and the process (the device server
     // calls it from its loop).
     void poll();

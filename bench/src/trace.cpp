@@ -103,9 +103,13 @@ std::string live_line(const TraceEvent& ev) {
 Trace::Trace(const std::string& path, Printer printer)
     : printer_(std::move(printer)), file_(fopen(path.c_str(), "we")) {}
 
+double Trace::now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
 void Trace::record(TraceEvent ev) {
     std::lock_guard<std::mutex> lock(m_);
-    ev.t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    ev.t = now();
     ev.json = trace_json(ev);
     if (file_ != nullptr) {
         fprintf(file_.get(), "%s\n", ev.json.c_str());

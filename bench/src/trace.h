@@ -29,6 +29,8 @@ public:
     // Stamps the event with the time since the bench started and appends it.
     void record(TraceEvent ev);
     void note(const std::string& text);
+    // Seconds since the bench started: the time record() stamps now.
+    double now() const;
 
     // See Bench::wait_for; events before index `from` are not looked at.
     bool wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t count,

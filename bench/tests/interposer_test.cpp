@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <algorithm>
 #include <memory>
 #include <thread>
+#include <unistd.h>
 
 using bench_test::run_card;
 using pec_bench::Bench;
@@ -198,4 +202,30 @@ TEST(BenchInterposer, ScenarioWithoutGpioChip) {
     EXPECT_EQ(out[0], "chip -1 2");
     EXPECT_EQ(out[1].compare(0, 4, "i2c "), 0);
     EXPECT_NE(out[1], "i2c -1 2");
+}
+
+// A simulator for a card started elsewhere listens on a path of its choosing,
+// takes the place of a socket a killed simulator left there, and removes it
+// when it goes.
+TEST(BenchInterposer, SocketAtAGivenPath) {
+    std::string path = tmp_path("given.sock");
+    {
+        int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
+        ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+        close(stale);
+    }
+    {
+        pec_bench::Options options;
+        options.socket_path = path;
+        Bench bench{Scenario{}, options};
+        EXPECT_EQ(bench.socket_path(), path);
+        Lines out = run_card(path, "i2c slave 8 write 030001");
+        ASSERT_EQ(out.size(), 3u);
+        EXPECT_EQ(out[2], "write 3 0");
+        EXPECT_EQ(bench.card_packets().size(), 1u);
+    }
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }

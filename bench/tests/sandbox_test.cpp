@@ -118,8 +118,18 @@ TEST_F(BenchSandbox, NetplanScenarioProvidesTheBoardAndTheStandinsRecordCalls) {
         char host[256] = {0};
         gethostname(host, sizeof(host) - 1);
         EXPECT_STRNE(host, "card-07");
-        EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") &&
-                     host_mounts_mention(bench.run_dir()));
+        EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") && host_mounts_mention(bench.run_dir()));
+        // The started program as this machine sees it: the probe, which ends
+        // by becoming `sleep`.
+        std::string comm;
+        for (int i = 0; i < 50 && comm != "sleep"; ++i) {
+            std::ifstream in("/proc/" + std::to_string(bench.daemon_pid()) + "/comm");
+            std::getline(in, comm);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(comm, "sleep") << bench.daemon_pid();
+        bench.stop_daemon();
+        EXPECT_EQ(bench.daemon_pid(), 0);
     }
     expect_nothing_left(run_dir);
 }

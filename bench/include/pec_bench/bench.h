@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace pec_bench {
@@ -87,6 +88,7 @@ struct Options {
     std::function<void(const std::string&)> printer; // live decoded lines (may be empty)
     bool print_daemon_log = false;                   // pass the daemon's lines to printer
     std::string run_dir_base = "/tmp";
+    std::string socket_path; // "" : run dir/sim.sock; else this path (a stale socket is replaced)
 };
 
 class Bench {
@@ -102,12 +104,17 @@ public:
     // Stops the sandbox (everything in it dies with its PID namespace).
     void stop_daemon();
     bool daemon_running();
+    // The daemon's process id as this machine sees it (outside the sandbox's
+    // PID namespace), for its /proc entries; 0 while no daemon runs.
+    pid_t daemon_pid() const;
 
     // Waits until `count` events satisfy `pred` (counting the whole trace) or
     // the timeout passes; returns whether they did. Matching events go to out.
     bool wait_for(const std::function<bool(const TraceEvent&)>& pred, size_t count,
                   std::chrono::milliseconds timeout, std::vector<TraceEvent>* out = nullptr);
     std::vector<TraceEvent> trace() const;
+    // Seconds since the bench started, on the clock of TraceEvent::t.
+    double now() const;
     // The card's writes, in order.
     std::vector<Packet> card_packets() const;
 
