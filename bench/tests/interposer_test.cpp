@@ -208,7 +208,8 @@ TEST(BenchInterposer, ScenarioWithoutGpioChip) {
 // takes the place of a socket a killed simulator left there, and removes it
 // when it goes.
 TEST(BenchInterposer, SocketAtAGivenPath) {
-    std::string path = tmp_path("given.sock");
+    Temp_Dir dir("bench_given_socket");
+    std::string path = dir.path() + "/given.sock";
     {
         int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
         sockaddr_un addr{};

@@ -121,13 +121,10 @@ TEST_F(BenchSandbox, NetplanScenarioProvidesTheBoardAndTheStandinsRecordCalls) {
         EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") && host_mounts_mention(bench.run_dir()));
         // The started program as this machine sees it: the probe, which ends
         // by becoming `sleep`.
-        std::string comm;
-        for (int i = 0; i < 50 && comm != "sleep"; ++i) {
-            std::ifstream in("/proc/" + std::to_string(bench.daemon_pid()) + "/comm");
-            std::getline(in, comm);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        EXPECT_EQ(comm, "sleep") << bench.daemon_pid();
+        std::string comm_path = "/proc/" + std::to_string(bench.daemon_pid()) + "/comm";
+        EXPECT_TRUE(eventually([&] { return read_File(comm_path) == "sleep\n"; },
+                               std::chrono::seconds(5)))
+            << bench.daemon_pid() << ": " << read_File(comm_path);
         bench.stop_daemon();
         EXPECT_EQ(bench.daemon_pid(), 0);
     }

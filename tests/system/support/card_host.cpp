@@ -2,7 +2,6 @@
 #include "system/support/card_host.h"
 
 #include "support/files.h"
-#include "support/processes.h"
 #include "support/shell.h"
 #include "support/text.h"
 
@@ -60,20 +59,8 @@ std::string daemon_path() {
     return path != nullptr && path[0] != '\0' ? path : PEC_DAEMON_PATH;
 }
 
-pid_t daemon_host_pid(const Bench& bench) {
-    // The kernel keeps the first 15 bytes of the program's name.
-    const std::string path = daemon_path();
-    const std::string name = path.substr(path.rfind('/') + 1).substr(0, 15) + "\n";
-    for (pid_t pid : pids_With_Environment("BENCH_RUN_DIR=" + bench.run_dir())) {
-        if (read_File("/proc/" + std::to_string(pid) + "/comm") == name) {
-            return pid;
-        }
-    }
-    return 0;
-}
-
 std::string in_sandbox(const Bench& bench, const std::string& command, int* status) {
-    pid_t pid = daemon_host_pid(bench);
+    pid_t pid = bench.daemon_pid();
     std::string output = "no daemon process found for " + bench.run_dir();
     int result = -1;
     if (pid != 0) {

@@ -21,10 +21,6 @@ uint64_t memory_total_gib();
 // names (a build for the card's CPU, which runs under qemu).
 std::string daemon_path();
 
-// The host pid of the daemon of this bench (0 when it is not found): the one
-// daemon process whose environment names this bench's run directory.
-pid_t daemon_host_pid(const Bench& bench);
-
 // Runs `command` with bash as a process of the card's host sees it and
 // returns its output (standard error included): in the daemon's mount
 // namespace (its /etc, its /run with NetworkManager's bus), network namespace
