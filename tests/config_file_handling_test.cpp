@@ -1,6 +1,6 @@
 #include "config_file_handling.h"
 
-#include "test_support.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "log.h"
-#include "test_support.h"
+#include "support/fixtures.h"
+#include "support/processes.h"
 
 namespace {
 
@@ -131,7 +132,7 @@ TEST_F(Config_Test, OsNameIsTheTrimmedPrettyName) {
     add_Fake_Command("bash", "Debian GNU/Linux 12 (bookworm)\\r\\n");
     EXPECT_EQ(get_Config_OS_Info(buffer), 30);
     EXPECT_STREQ(buffer, "Debian GNU/Linux 12 (bookworm)");
-    EXPECT_EQ(get_Calls("bash"), "argc=2 [-c] [source /etc/os-release; echo ${PRETTY_NAME}]\n");
+    EXPECT_EQ(get_Calls("bash"), "bash[-c][source /etc/os-release; echo ${PRETTY_NAME}]\n");
 
     // No PRETTY_NAME: echo prints only a line feed.
     add_Fake_Command("bash", "\\n");
@@ -162,12 +163,12 @@ TEST_F(Config_Test, HostnameAppliedOnceAndOnlyWhenValid) {
     add_Fake_Command("hostnamectl", "");
     EXPECT_FALSE(set_Config_Hostname("pec-config-1"));
     EXPECT_FALSE(set_Config_Hostname("pec-config-1"));
-    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-config-1]\n");
+    EXPECT_EQ(get_Calls("hostnamectl"), "hostnamectl[set-hostname][pec-config-1]\n");
     set_Config_Hostname("pec-config-2");
     set_Config_Hostname("pec-config-1");
-    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-config-1]\n"
-                                        "argc=2 [set-hostname] [pec-config-2]\n"
-                                        "argc=2 [set-hostname] [pec-config-1]\n");
+    EXPECT_EQ(get_Calls("hostnamectl"), "hostnamectl[set-hostname][pec-config-1]\n"
+                                        "hostnamectl[set-hostname][pec-config-2]\n"
+                                        "hostnamectl[set-hostname][pec-config-1]\n");
 
     const std::string marker = dir + "/hostile";
     const std::vector<std::string> refused = {
@@ -196,9 +197,9 @@ TEST_F(Config_Test, HostnameAppliedOnceAndOnlyWhenValid) {
 
     // The last name applied is still the remembered one.
     set_Config_Hostname("pec-config-1");
-    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-config-1]\n"
-                                        "argc=2 [set-hostname] [pec-config-2]\n"
-                                        "argc=2 [set-hostname] [pec-config-1]\n");
+    EXPECT_EQ(get_Calls("hostnamectl"), "hostnamectl[set-hostname][pec-config-1]\n"
+                                        "hostnamectl[set-hostname][pec-config-2]\n"
+                                        "hostnamectl[set-hostname][pec-config-1]\n");
 }
 
 TEST_F(Config_Test, HostnameDebugLines) {

@@ -1,6 +1,6 @@
 #include "extra_command_handling.h"
 
-#include "test_support.h"
+#include "support/fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +12,16 @@
 
 namespace {
 
-// A fake systemctl in front of PATH that records its arguments and answers
+// A fake systemctl in front of PATH that records its calls and answers
 // is-active from a file.
 class Fake_Systemctl : public Fake_Bin_Test {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(Fake_Bin_Test::SetUp());
-        install_Fake("systemctl", "#!/bin/sh\n"
-                                  "echo \"$*\" >> \"@DIR@/calls\"\n"
-                                  "if [ \"$1\" = is-active ]; then cat \"@DIR@/answer\" "
-                                  "2>/dev/null; fi\n");
+        install_Fake("systemctl",
+                     "if [ \"$1\" = is-active ]; then cat @DIR@/answer 2>/dev/null; fi");
     }
     void answer(const char* text) { write_File(dir + "/answer", text); }
-    std::string calls() const { return read_File(dir + "/calls"); }
 };
 
 } // namespace
@@ -78,7 +75,7 @@ TEST(SetCommand, TrimTakesOneLine) {
                           {"x\ny\r", "x"},        {"plain", "plain"}, {"", ""}};
     for (const Case& c : cases) {
         char text[32];
-        strcpy(text, c.in);
+        snprintf(text, sizeof(text), "%s", c.in);
         trim_Command_Output(text);
         EXPECT_STREQ(text, c.out) << c.in;
     }
@@ -90,7 +87,8 @@ TEST_F(Fake_Systemctl, ServiceVerbs) {
     EXPECT_EQ(set_Systemd_Service("ssh", STATUS), 0);
     EXPECT_EQ(set_Systemd_Service("ssh", INVALID), -1);
     EXPECT_EQ(set_Systemd_Service("ssh", static_cast<Systemd_Command>(40)), -1);
-    EXPECT_EQ(calls(), "restart networking.service\nstart ssh\nstatus ssh\n");
+    EXPECT_EQ(get_Calls(), "systemctl[restart][networking.service]\nsystemctl[start][ssh]\n"
+                           "systemctl[status][ssh]\n");
 }
 
 TEST_F(Fake_Systemctl, ServiceStatus) {
@@ -102,6 +100,8 @@ TEST_F(Fake_Systemctl, ServiceStatus) {
     EXPECT_FALSE(get_Systemd_Service_Status("NetworkManager"));
     answer("");
     EXPECT_FALSE(get_Systemd_Service_Status("NetworkManager"));
-    EXPECT_EQ(calls(), "is-active NetworkManager\nis-active NetworkManager\n"
-                       "is-active NetworkManager\nis-active NetworkManager\n");
+    EXPECT_EQ(get_Calls(), "systemctl[is-active][NetworkManager]\n"
+                           "systemctl[is-active][NetworkManager]\n"
+                           "systemctl[is-active][NetworkManager]\n"
+                           "systemctl[is-active][NetworkManager]\n");
 }

@@ -3,7 +3,10 @@
 // behind after a failure.
 #include "file_replace.h"
 
-#include "test_support.h"
+#include "support/fixtures.h"
+#include "support/processes.h"
+#include "support/shell.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // run here; the line requests themselves are exercised on the bench.
 #include "linux_gpio.h"
 
-#include "test_support.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
 #include "log.h"
 
-#include "test_support.h"
+#include "log_capture.h"
+#include "support/files.h"
+#include "support/shell.h"
 
 #include <gtest/gtest.h>
 

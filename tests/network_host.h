@@ -9,7 +9,11 @@
 #include "log.h"
 #include "network.h"
 
-#include "test_support.h"
+#include "support/files.h"
+#include "support/fixtures.h"
+#include "support/netplan_tool.h"
+#include "support/shell.h"
+#include "support/text.h"
 
 #include <gtest/gtest.h>
 
@@ -29,16 +33,6 @@ inline const char* const stanza_file = "/etc/network/interfaces.d/eth0";
 inline const char* const keyfile = "/etc/NetworkManager/system-connections/eth0.nmconnection";
 inline const char* const config_dirs[] = {"/etc/netplan", "/etc/network/interfaces.d",
                                           "/etc/NetworkManager/system-connections", "/run"};
-
-inline bool file_Exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
-inline mode_t file_Mode(const std::string& path) {
-    struct stat st = {};
-    stat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
 
 // Runs a shell command line; exit status and the merged output.
 inline int run(const std::string& command, std::string* output = nullptr) {
@@ -84,23 +78,13 @@ public:
 inline const ::testing::Environment* const namespace_environment =
     ::testing::AddGlobalTestEnvironment(new Namespace_Environment);
 
-// Stand-ins for the programs that cannot run here. Each records its argument
-// vector as "[arg][arg]..." in commands.log; systemctl answers is-active from
-// the file nm_state, nmcli answers "-t -f FIELD con show ..." from nm_FIELD.
-inline const char* const fake_systemctl = R"(#!/bin/sh
-line=systemctl; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
-if [ "$1" = is-active ]; then cat "@DIR@/nm_state" 2>/dev/null; fi
-exit 0
-)";
-inline const char* const fake_netplan = R"(#!/bin/sh
-line=netplan; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
-exit 0
-)";
-inline const char* const fake_nmcli = R"(#!/bin/sh
-line=nmcli; for a in "$@"; do line="$line[$a]"; done; echo "$line" >> "@DIR@/commands.log"
-if [ "$1" = -t ] && [ "$2" = -f ]; then cat "@DIR@/nm_$3" 2>/dev/null; fi
-exit 0
-)";
+// Stand-ins for the programs that cannot run here, each recording its calls:
+// systemctl answers is-active from the file nm_state, nmcli answers
+// "-t -f FIELD con show ..." from nm_FIELD.
+inline const char* const fake_systemctl =
+    "if [ \"$1\" = is-active ]; then cat @DIR@/nm_state 2>/dev/null; fi";
+inline const char* const fake_nmcli =
+    "if [ \"$1\" = -t ] && [ \"$2\" = -f ]; then cat \"@DIR@/nm_$3\" 2>/dev/null; fi";
 
 class Network_Host : public Fake_Bin_Test {
 protected:
@@ -114,7 +98,7 @@ protected:
         }
         mkdir("/run/network", 0755);
         install_Fake("systemctl", fake_systemctl);
-        install_Fake("netplan", fake_netplan);
+        install_Fake("netplan", "");
         install_Fake("nmcli", fake_nmcli);
         set_Log_Output_File((dir + "/log").c_str(), "w");
         reset_Live_Network();
@@ -139,18 +123,13 @@ protected:
         write_File(dir + "/nm_" + field, text);
     }
     std::string log() const { return read_File(dir + "/log"); }
-    std::string commands() const { return read_File(dir + "/commands.log"); }
-    void clear_Commands() const { write_File(dir + "/commands.log", ""); }
 
-    // Runs the real netplan generator on `yaml` and returns its unit for eth0.
-    std::string netplan_Generate(const std::string& yaml) {
-        std::string root = dir + "/root";
-        run("rm -rf '" + root + "' && mkdir -p '" + root + "/etc/netplan'");
-        write_File(root + "/etc/netplan/01-netcfg.yaml", yaml);
-        std::string output;
-        EXPECT_EQ(run("/usr/sbin/netplan generate --root-dir '" + root + "'", &output), 0)
-            << output << yaml;
-        return read_File(root + "/run/systemd/network/10-netplan-eth0.network");
+    // Runs the real netplan generator on `yaml`, which it must accept, and
+    // returns its unit for eth0.
+    static std::string netplan_Accepts(const std::string& yaml) {
+        Netplan_Result netplan = netplan_Generate(yaml);
+        EXPECT_TRUE(netplan.accepted) << netplan.output << yaml;
+        return netplan.unit;
     }
 
     // Sends the BMC's sequence: mode, address, netmask, gateway, DNS1, DNS2.

@@ -10,6 +10,7 @@
 // A failure names the seed of its sequence: PEC_MODEL_SEED=<seed>
 // PEC_MODEL_SECONDS=0 replays exactly that sequence.
 #include "network_host.h"
+#include "support/call_record.h"
 
 #include <arpa/inet.h>
 
@@ -180,7 +181,7 @@ protected:
                 Request request = random_Request(random);
                 history += "  " + describe(request) + "\n";
                 SCOPED_TRACE("PEC_MODEL_SEED=" + std::to_string(seed) + ", requests:\n" + history);
-                clear_Commands();
+                clear_Calls();
                 write_File(dir + "/log", "");
                 if (request.type < 0) {
                     Network::set_Config_Apply();
@@ -287,8 +288,8 @@ TEST_F(Network_Model, netplan) {
                 return;
             }
             file_before = file;
-            ASSERT_EQ(commands(), "netplan[apply]\n");
-            netplan_Generate(file);
+            ASSERT_EQ(get_Calls(), "netplan[apply]\n");
+            netplan_Accepts(file);
             YAML::Node owned;
             ASSERT_EQ(take_Owned(YAML::Load(file), &owned), kept_before) << file;
             std::string expected = std::string("{dhcp4: ") + (settings.dhcp ? "true" : "false");
@@ -397,7 +398,7 @@ TEST_F(Network_Model, ifupdown) {
                     << output;
             }
             if (request.type < 0) {
-                ASSERT_EQ(commands(),
+                ASSERT_EQ(get_Calls(),
                           stanza.is_Usable() ? "systemctl[restart][networking.service]\n" : "");
             }
         });
@@ -447,14 +448,12 @@ void split_Keyfile(const std::string& text, std::map<std::string, std::string>* 
     }
 }
 
-// The arguments of a recorded "nmcli[a][b]..." line, quoted for the shell.
-std::string get_Arguments(const std::string& recorded) {
+// The arguments of a recorded call after its first `skip`, quoted for the
+// shell.
+std::string get_Arguments(const Recorded_Call& call, size_t skip) {
     std::string arguments;
-    for (size_t at = recorded.find('['); at != std::string::npos;) {
-        size_t end = recorded.find(']', at);
-        arguments += " '" + recorded.substr(at + 1, end - at - 1) + "'";
-        at = recorded.find('[', end);
-    }
+    for (size_t i = skip; i < call.args.size(); i++)
+        arguments += " " + shell_Quote(call.args[i]);
     return arguments;
 }
 
@@ -479,25 +478,24 @@ TEST_F(Network_Model, network_manager) {
         [&](const Request& request, const Settings& settings) {
             ASSERT_EQ(read_File(keyfile), rich_keyfile) << "the keyfile is never rewritten";
             if (request.type >= 0) {
-                ASSERT_EQ(commands(), "");
+                ASSERT_EQ(get_Calls(), "");
                 return;
             }
-            std::istringstream recorded(commands());
-            std::string modify;
-            std::getline(recorded, modify);
+            const std::vector<Recorded_Call> calls = parse_Calls(get_Calls());
             if (!settings.dhcp && !is_Usable(settings.address, settings.netmask)) {
-                ASSERT_EQ(commands(), "nmcli[device][reapply][eth0]\n");
+                ASSERT_EQ(get_Calls(), "nmcli[device][reapply][eth0]\n");
                 return;
             }
-            ASSERT_EQ(modify.rfind("nmcli[con][mod][eth0]", 0), 0u) << commands();
+            ASSERT_FALSE(calls.empty());
+            const Recorded_Call& modify = calls[0];
+            ASSERT_EQ(modify.line.rfind("nmcli[con][mod][eth0]", 0), 0u) << get_Calls();
             write_File(dir + "/profile", profile);
             std::string output;
-            ASSERT_EQ(run("/usr/bin/nmcli --offline connection modify" +
-                              get_Arguments(modify.substr(strlen("nmcli[con][mod][eth0]"))) +
+            ASSERT_EQ(run("/usr/bin/nmcli --offline connection modify" + get_Arguments(modify, 3) +
                               " < " + dir + "/profile",
                           &output),
                       0)
-                << modify << "\n"
+                << modify.line << "\n"
                 << output;
             profile = output;
 

@@ -15,11 +15,12 @@
 #include <gtest/gtest.h>
 
 #include "log.h"
-#include "test_support.h"
+#include "support/fixtures.h"
+#include "support/processes.h"
 
 namespace {
 
-class Sensor_Test : public Temp_Dir_Test {};
+class Sensor_Test : public Fake_Bin_Test {};
 
 const char* const hwmon_4c = "/sys/class/i2c-adapter/i2c-0/0-004c/hwmon";
 const char* const hwmon_4d = "/sys/class/i2c-adapter/i2c-0/0-004d/hwmon";
@@ -29,13 +30,9 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
         access(hwmon_4d, F_OK) == 0)
         GTEST_SKIP() << "this host has an I2C adapter 0 or a bound sensor";
     // A recording cat shows whether a reading was attempted.
-    const std::string bin = dir + "/bin";
-    ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-    write_File(bin + "/cat", "#!/bin/sh\necho called >> '" + dir + "/cat.calls'\necho 12000\n",
-               0755);
+    add_Fake_Command("cat", "12000\n");
 
     Child_Result child = run_In_Child(dir + "/child.log", HOST_MOUNTS, [&](std::ostream& out) {
-        setenv("PATH", (bin + ":" + getenv("PATH")).c_str(), 1);
         init_PEC_Sensor();
         update_Temperature();
         update_Temperature();
@@ -52,7 +49,7 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
                              "\033[31m[ERROR]\t[Sensor] init_PEC_Sensor: Onboard Temperature "
                              "Sensor not found\033[0m\n" +
                              probe_error + probe_error);
-    EXPECT_NE(access((dir + "/cat.calls").c_str(), F_OK), 0);
+    EXPECT_EQ(get_Calls("cat"), "");
 }
 
 // A sysfs tree with the sensor bound at each address of `addresses` (hwmon7
@@ -68,9 +65,10 @@ void with_Bound_Sensor(const std::string& addresses, const std::function<void()>
             continue;
         std::string hwmon = std::string(address) == "4c" ? "hwmon7" : "hwmon8";
         std::string device = std::string("/sys/class/i2c-adapter/i2c-0/0-00") + address;
+        std::string device_hwmon = device + "/hwmon";
         mkdir(device.c_str(), 0755);
-        mkdir((device + "/hwmon").c_str(), 0755);
-        mkdir((device + "/hwmon/" + hwmon).c_str(), 0755);
+        mkdir(device_hwmon.c_str(), 0755);
+        mkdir(device_hwmon.append("/").append(hwmon).c_str(), 0755);
         mkdir(("/sys/class/hwmon/" + hwmon).c_str(), 0755);
     }
     body();

@@ -15,7 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "log.h"
-#include "test_support.h"
+#include "support/fixtures.h"
+#include "support/processes.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST(System_Info_Hostname, ValidatorTable) {
 TEST_F(System_Info_Test, SetHostnameRunsHostnamectlOnlyForValidNames) {
     add_Fake_Command("hostnamectl", "");
     System_Info::set_Hostname("pec-node-7");
-    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-node-7]\n");
+    EXPECT_EQ(get_Calls("hostnamectl"), "hostnamectl[set-hostname][pec-node-7]\n");
 
     const std::string marker = dir + "/hostile";
     const std::vector<std::string> refused = {
@@ -95,7 +96,7 @@ TEST_F(System_Info_Test, SetHostnameRunsHostnamectlOnlyForValidNames) {
                   std::string::npos)
             << err;
     }
-    EXPECT_EQ(get_Calls("hostnamectl"), "argc=2 [set-hostname] [pec-node-7]\n");
+    EXPECT_EQ(get_Calls("hostnamectl"), "hostnamectl[set-hostname][pec-node-7]\n");
     EXPECT_NE(access(marker.c_str(), F_OK), 0);
 }
 
@@ -115,7 +116,7 @@ TEST_F(System_Info_Test, DiskInfoJoinsDisksInListOrder) {
     EXPECT_EQ(count, 3);
     EXPECT_EQ(names, "/dev/sda|/dev/nvme0n1|/dev/mmcblk0");
     EXPECT_EQ(sizes, "1.8T|476.9G|29.1G");
-    EXPECT_EQ(get_Calls("lsblk"), "argc=6 [-p] [-o] [NAME,SIZE,TYPE] [-n] [--exclude] [1,7]\n");
+    EXPECT_EQ(get_Calls("lsblk"), "lsblk[-p][-o][NAME,SIZE,TYPE][-n][--exclude][1,7]\n");
 }
 
 TEST_F(System_Info_Test, DiskInfoOneDiskAndNone) {
@@ -144,10 +145,10 @@ TEST_F(System_Info_Test, StringGettersTakeOneCleanLine) {
     add_Fake_Command("hostname", "pec-node-7\\r\\n");
     add_Fake_Command("bash", "Halvorne Linux 2.1 (test)\\n");
     EXPECT_EQ(System_Info::get_Uptime(), "up 3 hours, 2 minutes");
-    EXPECT_EQ(get_Calls("uptime"), "argc=1 [-p]\n");
+    EXPECT_EQ(get_Calls("uptime"), "uptime[-p]\n");
     EXPECT_EQ(System_Info::get_Hostname(), "pec-node-7");
     EXPECT_EQ(System_Info::get_OS_Info(), "Halvorne Linux 2.1 (test)");
-    EXPECT_EQ(get_Calls("bash"), "argc=2 [-c] [source /etc/os-release; echo ${PRETTY_NAME}]\n");
+    EXPECT_EQ(get_Calls("bash"), "bash[-c][source /etc/os-release; echo ${PRETTY_NAME}]\n");
 
     add_Fake_Command("hostname", "");
     EXPECT_EQ(System_Info::get_Hostname(), "");

@@ -15,7 +15,6 @@
 #include "scenario_files.h"
 #include "script.h"
 #include "sensor_tree.h"
-#include "standin_calls.h"
 #include "teardown.h"
 #include "trace.h"
 
@@ -138,7 +137,7 @@ int Bench::line_reads() const {
 }
 
 std::vector<StandinCall> Bench::standin_calls() const {
-    return parse_standin_calls(read_file(s_->dir.file("calls.jsonl")));
+    return parse_Calls(read_file(s_->dir.file("calls.log")));
 }
 
 std::string Bench::daemon_stdout() const {

@@ -147,7 +147,7 @@ std::string write_scenario_files(const std::string& run_dir, const Scenario& sc)
     write_os_release(w, sc);
     write_manager_files(w, sc);
     write_scenario_env(w, sc);
-    w.file("calls.jsonl", "");
+    w.file("calls.log", "");
     return w.failures();
 }
 

@@ -2,10 +2,16 @@
 // against the simulated BMC (no sandbox, no root needed).
 
 #include "bench_test_util.h"
+#include "support/files.h"
+#include "support/wire_examples.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/socket.h>
 #include <sys/un.h>
+
+#include <algorithm>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -17,15 +23,20 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string tmp_path(const char* name) {
-    return std::string("/tmp/bench_interposer_") + std::to_string(getpid()) + "_" + name;
+// The example's bytes as the fake card takes and prints them: hex without
+// blanks.
+std::string packed(const char* description) {
+    std::string hex = wire_Example(description).wire;
+    hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
+    return hex;
 }
 
 } // namespace
 
 TEST(BenchInterposer, OtherDescriptorsAndPathsPassThroughUntouched) {
     Bench bench{Scenario{}};
-    std::string file = tmp_path("plain");
+    Temp_Dir dir("bench_interposer");
+    std::string file = dir.path() + "/plain";
     // A plain file before and after the bus: the bus descriptor's number is
     // reused at once for the file, which must then reach the real kernel.
     Lines out = run_card(bench.socket_path(), "fdnum file " + file + " i2c close file " + file);
@@ -35,7 +46,6 @@ TEST(BenchInterposer, OtherDescriptorsAndPathsPassThroughUntouched) {
     EXPECT_EQ(out[2], "i2c " + fd + " 0");
     EXPECT_EQ(out[3], "close 0");
     EXPECT_EQ(out[4], out[1]);
-    unlink(file.c_str());
     // Nothing but the one open reached the simulator.
     for (const auto& e : bench.trace()) {
         EXPECT_TRUE(e.event == "note" || e.event == "open" || e.event == "close") << e.json;
@@ -44,36 +54,37 @@ TEST(BenchInterposer, OtherDescriptorsAndPathsPassThroughUntouched) {
 
 TEST(BenchInterposer, TransfersKeepPacketBoundaries) {
     Bench bench{Scenario{}};
-    bench.send({0x0d, 0x01, 0x55, 0x0e, 0x07, 'c', 'a', 'r', 'd', '-', '0', '7', 0});
-    bench.send({0x03, 0x01, 0x01});
+    bench.send(wire_Bytes(wire_Example("hostname card-07")));
+    bench.send(wire_Bytes(wire_Example("ping from node 1")));
     Lines out =
-        run_card(bench.socket_path(), "i2c slave 8 write 0c005500055562756e747500 write 030001 "
-                                      "write 090045050000002a42 read 256 read 256 read 256 close");
+        run_card(bench.socket_path(), "i2c slave 8 write " + packed("OS name") + " write " +
+                                          packed("ping") + " write " + packed("temperature 42.5") +
+                                          " read 256 read 256 read 256 close");
     ASSERT_EQ(out.size(), 9u);
     EXPECT_EQ(out[2], "write 12 0");
     EXPECT_EQ(out[3], "write 3 0");
     EXPECT_EQ(out[4], "write 9 0");
-    EXPECT_EQ(out[5], "read 256 0d01550e07636172642d303700");
-    EXPECT_EQ(out[6], "read 256 030101");
+    EXPECT_EQ(out[5], "read 256 " + packed("hostname card-07"));
+    EXPECT_EQ(out[6], "read 256 " + packed("ping from node 1"));
     EXPECT_EQ(out[7], "read 256 00"); // idle: nothing queued
     std::vector<pec_bench::Packet> card = bench.card_packets();
     ASSERT_EQ(card.size(), 3u);
-    EXPECT_EQ(pec_bench::hex(card[0].raw), "0c 00 55 00 05 55 62 75 6e 74 75 00");
-    EXPECT_EQ(pec_bench::hex(card[1].raw), "03 00 01");
+    EXPECT_EQ(pec_bench::hex(card[0].raw), wire_Example("OS name").wire);
+    EXPECT_EQ(pec_bench::hex(card[1].raw), wire_Example("ping").wire);
     EXPECT_EQ(card[2].text(), "");
     EXPECT_EQ(pec_bench::value_text(card[2]), "[42.5]");
 }
 
 TEST(BenchInterposer, LineHandleSurvivesClosingTheChip) {
     Bench bench{Scenario{}};
-    bench.send({0x03, 0x01, 0x01});
+    bench.send(wire_Bytes(wire_Example("ping from node 1")));
     Lines out = run_card(bench.socket_path(), "chip handle 0 read_feedback closechip value "
                                               "i2c slave 8 read 256 value closeline");
     ASSERT_EQ(out.size(), 9u);
     EXPECT_EQ(out[1], "handle 0 0");
     EXPECT_EQ(out[2], "closechip 0");
     EXPECT_EQ(out[3], "value 0 0 0"); // low: a packet waits
-    EXPECT_EQ(out[6], "read 256 030101");
+    EXPECT_EQ(out[6], "read 256 " + packed("ping from node 1"));
     EXPECT_EQ(out[7], "value 0 0 1"); // high again once it is read
     EXPECT_TRUE(bench_test::has_event(bench.trace(), "line_request",
                                       "handle line 0 \"read_feedback\" input"));
@@ -197,7 +208,8 @@ TEST(BenchInterposer, ScenarioWithoutGpioChip) {
 // takes the place of a socket a killed simulator left there, and removes it
 // when it goes.
 TEST(BenchInterposer, SocketAtAGivenPath) {
-    std::string path = tmp_path("given.sock");
+    Temp_Dir dir("bench_given_socket");
+    std::string path = dir.path() + "/given.sock";
     {
         int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
         sockaddr_un addr{};

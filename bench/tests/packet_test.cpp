@@ -1,66 +1,28 @@
 // Decoding of wire packets and the request script language.
 
 #include "bench_test_util.h"
+#include "support/wire_examples.h"
 
 #include <gtest/gtest.h>
 
 using pec_bench::Bytes;
 using pec_bench::Packet;
 
-namespace {
-
-struct DecodeCase {
-    const char* hex;
-    const char* description;
-    const char* value;
-};
-
-void check_decode(const DecodeCase& c) {
-    Packet p;
-    ASSERT_TRUE(pec_bench::parse_hex(c.hex, &p.raw)) << c.hex;
-    EXPECT_EQ(pec_bench::describe(p), c.description) << c.hex;
-    EXPECT_EQ(pec_bench::value_text(p), c.value) << c.hex;
-    EXPECT_EQ(pec_bench::hex(p.raw), c.hex);
-}
-
-} // namespace
-
+// Every packet of the shared wire table decodes to its printed forms and
+// back to its bytes.
 TEST(BenchPacket, DecodesByTypeAndName) {
-    const DecodeCase cases[] = {
-        {"0c 00 55 00 05 55 62 75 6e 74 75 00",
-         "WRITE node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_OS STRING \"Ubuntu\"", "\"Ubuntu\""},
-        {"03 00 01", "PING node 0", ""},
-        {"09 00 45 05 00 00 00 2a 42",
-         "WRITE node 0 STATUS/SUBADDRESS_STATUS_TEMPERATURE_ONBOARD FLOAT [42.5]", "[42.5]"},
-        {"0d 00 35 00 13 17 00 00 00 00 00 00 00",
-         "WRITE node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_MEMORY_SIZE UINT64 [23]", "[23]"},
-        {"07 85 9d 0e 08 fe ff",
-         "WRITE node 5 broadcast response-required NETWORK/"
-         "SUBADDRESS_NETWORK_CONFIG_MACADDRESS INT16 [-2]",
-         "[-2]"},
-        {"06 01 05 0e 06 01", "WRITE node 1 NETWORK/SUBADDRESS_NETWORK_CONFIG_APPLY UINT8 [1]",
-         "[1]"},
-        // Unnamed subaddress, unknown data type, a header-only packet, a cut one.
-        {"06 00 05 02 07 09", "WRITE node 0 POWER/7 UINT8 [9]", "[9]"},
-        {"06 00 65 00 00 01",
-         "WRITE node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_PROCUCT_NAME "
-         "DATA_TYPE_12",
-         ""},
-        {"05 00 05 0e 07", "WRITE node 0 NETWORK/SUBADDRESS_NETWORK_CONFIG_HOSTNAME", ""},
-        {"0a 01 55 0e 07 61 62",
-         "WRITE node 1 NETWORK/SUBADDRESS_NETWORK_CONFIG_HOSTNAME STRING \"ab\" (truncated: 7 of "
-         "10 bytes)",
-         "\"ab\""},
-        {"00", "ERROR node 0", ""},
-    };
-    for (const DecodeCase& c : cases) {
-        check_decode(c);
+    for (const Wire_Example& example : wire_Examples()) {
+        Packet p;
+        ASSERT_TRUE(pec_bench::parse_hex(example.wire, &p.raw)) << example.description;
+        EXPECT_EQ(pec_bench::describe(p), example.decoded) << example.wire;
+        EXPECT_EQ(pec_bench::value_text(p), example.value) << example.wire;
+        EXPECT_EQ(pec_bench::hex(p.raw), example.wire);
     }
 }
 
 TEST(BenchPacket, JsonCarriesNamesValueAndRawBytes) {
     Packet p;
-    ASSERT_TRUE(pec_bench::parse_hex("0c 00 55 00 05 55 62 75 6e 74 75 00", &p.raw));
+    ASSERT_TRUE(pec_bench::parse_hex(wire_Example("OS name").wire, &p.raw));
     EXPECT_EQ(pec_bench::packet_json(p),
               "{\"len\":12,\"node\":0,\"broadcast\":false,\"response\":false,\"type\":\"WRITE\","
               "\"address\":\"DESCRIPTION\",\"sub\":5,\"subaddress\":\"SUBADDRESS_DESCRIPTION_OS\","
@@ -84,7 +46,7 @@ namespace {
 
 struct ScriptCase {
     const char* line;
-    const char* queued; // hex of the packet queued, or "" for none
+    std::string queued; // hex of the packet queued, or "" for none
 };
 
 } // namespace
@@ -100,11 +62,11 @@ TEST(BenchScript, EachRequestLineQueuesItsPacket) {
         {"netmask 255.255.255.0", "13 01 55 0e 03 32 35 35 2e 32 35 35 2e 32 35 35 2e 30 00"},
         {"dns1 192.0.2.53", "10 01 55 0e 04 31 39 32 2e 30 2e 32 2e 35 33 00"},
         {"dns2 198.51.100.53", "13 01 55 0e 05 31 39 38 2e 35 31 2e 31 30 30 2e 35 33 00"},
-        {"apply", "06 01 05 0e 06 01"},
+        {"apply", wire_Example("apply").wire},
         {"apply 0", "06 01 05 0e 06 00"},
-        {"hostname card-07", "0d 01 55 0e 07 63 61 72 64 2d 30 37 00"},
-        {"ping", "03 01 01"},
-        {"raw 0c 00 55 00 05 55 62 75 6e 74 75 00", "0c 00 55 00 05 55 62 75 6e 74 75 00"},
+        {"hostname card-07", wire_Example("hostname card-07").wire},
+        {"ping", wire_Example("ping from node 1").wire},
+        {"raw 0c 00 55 00 05 55 62 75 6e 74 75 00", wire_Example("OS name").wire},
         {"  # only a comment", ""},
         {"", ""},
     };

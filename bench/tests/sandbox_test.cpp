@@ -4,16 +4,20 @@
 // PID namespaces).
 
 #include "bench_test_util.h"
+#include "support/files.h"
+#include "support/processes.h"
+#include "support/waits.h"
 
-#include <csignal>
-#include <dirent.h>
-#include <fstream>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
-#include <thread>
-#include <unistd.h>
 
 using pec_bench::Bench;
 using pec_bench::Scenario;
@@ -34,25 +38,20 @@ protected:
 
 // Starts the probe in the bench's sandbox and returns what it reported.
 Facts run_probe(Bench& bench, const std::string& changes = "") {
-    std::ofstream(bench.run_dir() + "/probe.env")
-        << "FAKE_CARD=" << BENCH_FAKE_CARD << "\nPROBE_CHANGES=" << changes << "\n";
+    write_File(bench.run_dir() + "/probe.env",
+               std::string("FAKE_CARD=") + BENCH_FAKE_CARD + "\nPROBE_CHANGES=" + changes + "\n");
     Facts facts;
     if (!bench.start_daemon(probe)) {
         ADD_FAILURE() << "sandbox did not start: " << bench.trace().back().detail;
         return facts;
     }
     std::string out;
-    for (int i = 0; i < 300 && out.find("probe done") == std::string::npos; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        out = bench.daemon_stdout();
-    }
-    EXPECT_NE(out.find("probe done"), std::string::npos)
+    EXPECT_TRUE(eventually([&] { return contains(out = bench.daemon_stdout(), "probe done"); },
+                           std::chrono::seconds(30)))
         << "probe output:\n"
         << out << "\nsandbox log:\n"
-        << std::ifstream(bench.run_dir() + "/sandbox.log").rdbuf();
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
+        << read_File(bench.run_dir() + "/sandbox.log");
+    for (const std::string& line : lines_Of(out)) {
         size_t sp = line.find(' ');
         facts[line.substr(0, sp)] = sp == std::string::npos ? "" : line.substr(sp + 1);
     }
@@ -60,60 +59,24 @@ Facts run_probe(Bench& bench, const std::string& changes = "") {
 }
 
 // Processes of this machine whose environment names the run directory.
-int processes_using(const std::string& run_dir) {
-    int n = 0;
-    DIR* d = opendir("/proc");
-    while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9') {
-            continue;
-        }
-        std::ifstream env(std::string("/proc/") + e->d_name + "/environ");
-        std::string all((std::istreambuf_iterator<char>(env)), std::istreambuf_iterator<char>());
-        if (all.find("BENCH_RUN_DIR=" + run_dir) != std::string::npos) {
-            ++n;
-        }
-    }
-    if (d != nullptr) {
-        closedir(d);
-    }
-    return n;
+size_t processes_using(const std::string& run_dir) {
+    return pids_With_Environment("BENCH_RUN_DIR=" + run_dir).size();
 }
 
 bool host_mounts_mention(const std::string& text) {
-    std::ifstream in("/proc/self/mountinfo");
-    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return all.find(text) != std::string::npos;
-}
-
-bool exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
+    return contains(read_File("/proc/self/mountinfo"), text);
 }
 
 bool host_has_link(const char* name) {
-    return exists(std::string("/sys/class/net/") + name);
-}
-
-int open_descriptors() {
-    int n = 0;
-    DIR* d = opendir("/proc/self/fd");
-    while (d != nullptr && readdir(d) != nullptr) {
-        ++n;
-    }
-    if (d != nullptr) {
-        closedir(d);
-    }
-    return n;
+    return file_Exists(std::string("/sys/class/net/") + name);
 }
 
 void expect_nothing_left(const std::string& run_dir) {
-    for (int i = 0; i < 50 && processes_using(run_dir) > 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    EXPECT_EQ(processes_using(run_dir), 0) << run_dir;
+    eventually([&] { return processes_using(run_dir) == 0; }, std::chrono::seconds(5));
+    EXPECT_EQ(processes_using(run_dir), 0u) << run_dir;
     EXPECT_FALSE(host_mounts_mention(run_dir)) << run_dir;
     EXPECT_FALSE(host_has_link("bmcnet0"));
-    EXPECT_FALSE(exists(run_dir)) << run_dir;
+    EXPECT_FALSE(file_Exists(run_dir)) << run_dir;
 }
 
 } // namespace
@@ -155,16 +118,13 @@ TEST_F(BenchSandbox, NetplanScenarioProvidesTheBoardAndTheStandinsRecordCalls) {
         char host[256] = {0};
         gethostname(host, sizeof(host) - 1);
         EXPECT_STRNE(host, "card-07");
-        EXPECT_FALSE(exists("/etc/netplan/01-netcfg.yaml") && host_mounts_mention(bench.run_dir()));
+        EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") && host_mounts_mention(bench.run_dir()));
         // The started program as this machine sees it: the probe, which ends
         // by becoming `sleep`.
-        std::string comm;
-        for (int i = 0; i < 50 && comm != "sleep"; ++i) {
-            std::ifstream in("/proc/" + std::to_string(bench.daemon_pid()) + "/comm");
-            std::getline(in, comm);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        EXPECT_EQ(comm, "sleep") << bench.daemon_pid();
+        std::string comm_path = "/proc/" + std::to_string(bench.daemon_pid()) + "/comm";
+        EXPECT_TRUE(eventually([&] { return read_File(comm_path) == "sleep\n"; },
+                               std::chrono::seconds(5)))
+            << bench.daemon_pid() << ": " << read_File(comm_path);
         bench.stop_daemon();
         EXPECT_EQ(bench.daemon_pid(), 0);
     }
@@ -224,39 +184,27 @@ TEST_F(BenchSandbox, CleanUpAfterTheTestProcessDies) {
     // the sandbox dies with it, and the run directory is removed at once (on
     // a signal it can catch) or by the next bench (when it cannot).
     for (int sig : {SIGABRT, SIGKILL, SIGTERM, SIGINT}) {
-        int pipefd[2];
-        ASSERT_EQ(pipe(pipefd), 0);
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            close(pipefd[0]);
+        Child_Process child([](int results_fd) {
             Bench bench{Scenario{}};
             Facts f = run_probe(bench);
-            std::string dir = bench.run_dir() + "\n";
-            if (write(pipefd[1], dir.data(), dir.size()) < 0 || f["probe"] != "done") {
+            if (!write_All(results_fd, bench.run_dir()) || f["probe"] != "done") {
                 _exit(3);
             }
-            close(pipefd[1]);
+            close(results_fd);
             pause(); // the parent sends the signal
             _exit(4);
-        }
-        close(pipefd[1]);
-        char buf[512] = {0};
-        ssize_t n = read(pipefd[0], buf, sizeof(buf) - 1);
-        close(pipefd[0]);
-        ASSERT_GT(n, 0) << "child bench did not come up";
-        std::string run_dir(buf, static_cast<size_t>(n) - 1);
-        EXPECT_GT(processes_using(run_dir), 0);
-        kill(child, sig);
-        int status = 0;
-        waitpid(child, &status, 0);
+        });
+        ASSERT_TRUE(child.started());
+        const std::string run_dir = child.read_Results();
+        ASSERT_FALSE(run_dir.empty()) << "child bench did not come up";
+        EXPECT_GT(processes_using(run_dir), 0u);
+        int status = child.end(sig);
         EXPECT_TRUE(WIFSIGNALED(status)) << strsignal(sig);
         // Nothing is running any more; a later bench sweeps what was left.
-        for (int i = 0; i < 50 && processes_using(run_dir) > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        eventually([&] { return processes_using(run_dir) == 0; }, std::chrono::seconds(5));
         if (sig == SIGTERM || sig == SIGINT) {
-            EXPECT_FALSE(exists(run_dir)) << strsignal(sig) << ": removed by the signal handler";
+            EXPECT_FALSE(file_Exists(run_dir))
+                << strsignal(sig) << ": removed by the signal handler";
         }
         pec_bench::sweep_stale_run_dirs();
         expect_nothing_left(run_dir);
@@ -270,33 +218,24 @@ TEST(BenchTeardown, ConstructorThatFailsLateLeavesNothing) {
     // down by a signal.
     pec_bench::Options options;
     options.run_dir_base = "/tmp/bench_teardown_" + std::to_string(getpid()) + std::string(80, 'x');
-    int fds = open_descriptors();
+    size_t fds = list_Directory("/proc/self/fd").size();
     for (int i = 0; i < 20; ++i) {
         EXPECT_THROW(Bench(Scenario{}, options), std::runtime_error);
     }
-    EXPECT_EQ(open_descriptors(), fds);
+    EXPECT_EQ(list_Directory("/proc/self/fd").size(), fds);
     EXPECT_EQ(rmdir(options.run_dir_base.c_str()), 0) << "run directories left behind";
 
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    Child_Process child([](int results_fd) {
         Bench bench{Scenario{}};
-        std::string dir = bench.run_dir();
-        if (write(pipefd[1], dir.data(), dir.size()) < 0) {
+        if (!write_All(results_fd, bench.run_dir())) {
             _exit(3);
         }
         raise(SIGTERM);
         _exit(4);
-    }
-    close(pipefd[1]);
-    char buf[512] = {0};
-    ssize_t n = read(pipefd[0], buf, sizeof(buf) - 1);
-    close(pipefd[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_GT(n, 0) << "child bench did not come up";
+    });
+    const std::string run_dir = child.read_Results();
+    int status = child.end();
+    ASSERT_FALSE(run_dir.empty()) << "child bench did not come up";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-    EXPECT_FALSE(exists(buf)) << buf << ": not removed by the signal handler";
+    EXPECT_FALSE(file_Exists(run_dir)) << run_dir << ": not removed by the signal handler";
 }

@@ -1,17 +1,22 @@
 // The I2C link to the BMC under faults: failed writes, a feedback line held
 // low, and whatever bytes the BMC hands over.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
 
+#include "support/files.h"
+#include "support/text.h"
+
+#include <cerrno>
+#include <cstdlib>
 #include <random>
+#include <thread>
 
 namespace systest {
 namespace {
 
 class LinkTest : public BenchTest {};
-
-bool is_card_read(const TraceEvent& e) {
-    return e.event == "card_read";
-}
 
 // The first two writes fail: each gives the "packet write failed" line and
 // the receive-error handler's line, the packets are dropped, and the daemon
@@ -23,7 +28,7 @@ TEST_F(LinkTest, FailedWriteIsLoggedAndTheDaemonCarriesOn) {
     ASSERT_NO_FATAL_FAILURE(wait_started(true));
 
     std::vector<TraceEvent> writes;
-    wait_events(is_card_write, 1, seconds(1), &writes);
+    bench().wait_for(is_card_write, 1, seconds(1), &writes);
     ASSERT_GE(writes.size(), 17u);
     EXPECT_EQ(writes[0].result, -EREMOTEIO);
     EXPECT_EQ(writes[1].result, -EREMOTEIO);
@@ -41,7 +46,7 @@ TEST_F(LinkTest, FailedWriteIsLoggedAndTheDaemonCarriesOn) {
     EXPECT_EQ(bench().daemon_stderr(), failed + handler + failed + handler);
 
     bench().set_temperature(44.0);
-    EXPECT_TRUE(wait_events(wrote_bytes(temperature_report(44.0f)), 1, seconds(30)));
+    EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(44.0f)), 1, seconds(30)));
     EXPECT_TRUE(bench().daemon_running());
 }
 
@@ -54,7 +59,7 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
     pec_bench::Faults faults;
     faults.line_stuck_low = true;
     bench().set_faults(faults);
-    std::this_thread::sleep_for(milliseconds(300)); // let a pass in flight end
+    ASSERT_TRUE(wait_link_passes()); // a write in flight is done
     size_t writes_before = count_events(bench().trace(), is_card_write);
     size_t reads_before = count_events(bench().trace(), is_card_read);
     int lines_before = bench().line_reads();
@@ -79,10 +84,10 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
 
     faults.line_stuck_low = false;
     bench().set_faults(faults);
-    ASSERT_TRUE(wait_events(wrote_bytes(temperature_report(50.5f)), 1, seconds(15)));
-    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_TRUE(bench().wait_for(wrote_bytes(temperature_report(50.5f)), 1, seconds(15)));
+    ASSERT_TRUE(wait_link_passes());
     size_t reads_high = count_events(bench().trace(), is_card_read);
-    std::this_thread::sleep_for(seconds(2));
+    std::this_thread::sleep_for(quiet_period);
     EXPECT_EQ(count_events(bench().trace(), is_card_read), reads_high)
         << "reads went on with the line high and nothing queued";
     EXPECT_TRUE(bench().daemon_running());
@@ -95,7 +100,7 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
 TEST_F(LinkTest, WithoutFeedbackLineItReadsEveryPassAndWritesNothing) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-gpio")));
     ASSERT_TRUE(wait_stdout("Halvorne LN PEC Main Daemon", 1, seconds(60)));
-    ASSERT_TRUE(wait_events(is_card_read, 50, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(is_card_read, 50, seconds(60)));
     std::this_thread::sleep_for(seconds(5)); // two cycles: reports are queued
 
     std::vector<TraceEvent> trace = bench().trace();
@@ -103,10 +108,10 @@ TEST_F(LinkTest, WithoutFeedbackLineItReadsEveryPassAndWritesNothing) {
     EXPECT_EQ(count_events(trace, [](const TraceEvent& e) { return e.event == "line_request"; }),
               0u);
     std::string err = bench().daemon_stderr();
-    EXPECT_EQ(count_of(err, error_line("I2C Packet", "I2C_BMC_Packet_Thread", "init GPIO Failed")),
+    EXPECT_EQ(count_Of(err, error_line("I2C Packet", "I2C_BMC_Packet_Thread", "init GPIO Failed")),
               1u)
         << err.substr(0, 2000);
-    EXPECT_GT(count_of(err, "[GPIO] get_Value: Read Failed, "), 50u);
+    EXPECT_GT(count_Of(err, "[GPIO] get_Value: Read Failed, "), 50u);
     EXPECT_TRUE(bench().daemon_running());
 }
 
@@ -118,7 +123,7 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
     ASSERT_NO_FATAL_FAILURE(start(debug_scenario("netplan")));
     ASSERT_NO_FATAL_FAILURE(wait_started(true));
     const std::string netplan_file = bench().run_dir() + "/etc/netplan/01-netcfg.yaml";
-    const std::string netplan_before = read_text_file(netplan_file);
+    const std::string netplan_before = read_File(netplan_file);
     size_t trace_before = bench().trace().size();
 
     // Subaddresses of requests that would legitimately change the host (the
@@ -161,17 +166,8 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
     // A valid request behind them all shows that every one was handled.
     ASSERT_TRUE(bench().command("hostname card-after-noise"));
     ++sent;
-    ASSERT_TRUE(eventually(
-        [&] {
-            for (const auto& c : bench().standin_calls()) {
-                if (c.program == "hostnamectl") {
-                    return true;
-                }
-            }
-            return false;
-        },
-        seconds(120)))
-        << "the request after the noise was not carried out (seed " << seed << ")";
+    ASSERT_TRUE(wait_requests_handled(seconds(120)))
+        << "the requests were not all read (seed " << seed << ")";
 
     std::vector<TraceEvent> trace = bench().trace();
     std::vector<TraceEvent> after(trace.begin() + static_cast<long>(trace_before), trace.end());
@@ -180,9 +176,9 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
                      [](const TraceEvent& e) { return is_card_read(e) && !e.packet.raw.empty(); }),
         sent);
     std::vector<pec_bench::StandinCall> calls = bench().standin_calls();
-    ASSERT_EQ(calls.size(), 1u) << calls.back().line;
+    ASSERT_EQ(calls.size(), 1u) << read_File(bench().run_dir() + "/calls.log");
     EXPECT_EQ(calls[0].args, (std::vector<std::string>{"set-hostname", "card-after-noise"}));
-    EXPECT_EQ(read_text_file(netplan_file), netplan_before);
+    EXPECT_EQ(read_File(netplan_file), netplan_before);
     for (const Report& r : reports_of(after)) {
         EXPECT_NE(r.kind, ReportKind::OTHER) << "the card answered: " << show(r.packets[0]);
     }
@@ -190,10 +186,10 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
 
     // The link still writes and the loop still reports.
     bench().set_temperature(33.5);
-    EXPECT_TRUE(wait_events(wrote_bytes(temperature_report(33.5f)), 1, seconds(30)));
+    EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(33.5f)), 1, seconds(30)));
     EXPECT_TRUE(bench().daemon_running());
     EXPECT_EQ(
-        count_of(bench().daemon_stdout(), debug_line("I2C Packet", "I2C_BMC_Packet_Hander",
+        count_Of(bench().daemon_stdout(), debug_line("I2C Packet", "I2C_BMC_Packet_Hander",
                                                      "packet without data skipped, subaddress=7 ")),
         2u)
         << "the two five-byte hostname requests without data are skipped";

@@ -1,9 +1,15 @@
 // The daemon's log output: INFO lines plain on standard output, DEBUG lines
 // green on standard output only with DEBUG=1, ERROR lines red on standard
 // error.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/text.h"
+#include "support/waits.h"
 
 #include <regex>
+#include <thread>
 
 namespace systest {
 namespace {
@@ -23,13 +29,13 @@ TEST_F(LoggingTest, WithoutDebugNoDebugLinesAndErrorsRedOnStandardError) {
     ASSERT_NO_FATAL_FAILURE(wait_started(false));
     ASSERT_TRUE(bench().command("hostname bad_name")); // one more ERROR line
     ASSERT_TRUE(
-        eventually([&] { return count_of(bench().daemon_stderr(), "\n") >= 2; }, seconds(30)));
-    std::this_thread::sleep_for(seconds(3));
+        eventually([&] { return count_Of(bench().daemon_stderr(), "\n") >= 2; }, seconds(30)));
+    std::this_thread::sleep_for(quiet_period);
 
     std::string out = bench().daemon_stdout();
     std::string err = bench().daemon_stderr();
     ASSERT_FALSE(out.empty());
-    for (const std::string& line : lines_of(out)) {
+    for (const std::string& line : lines_Of(out)) {
         EXPECT_TRUE(std::regex_match(line, info_form)) << "not a plain INFO line: " << line;
     }
     EXPECT_EQ(out.find("DEBUG"), std::string::npos);
@@ -52,7 +58,7 @@ TEST_F(LoggingTest, WithDebugOneDebugLinesAreGreenOnStandardOutput) {
     std::string out = bench().daemon_stdout();
     std::string err = bench().daemon_stderr();
     size_t debug_lines = 0;
-    for (const std::string& line : lines_of(out)) {
+    for (const std::string& line : lines_Of(out)) {
         bool info = std::regex_match(line, info_form);
         bool debug = std::regex_match(line, debug_form);
         EXPECT_TRUE(info || debug) << "neither INFO nor DEBUG: " << line;
@@ -75,7 +81,7 @@ TEST_F(LoggingTest, WithDebugOneDebugLinesAreGreenOnStandardOutput) {
     // The first DEBUG line comes before the banner: the switch is on from
     // the start.
     EXPECT_LT(out.find("[DEBUG]"), out.find("Halvorne LN PEC Main Daemon"));
-    for (const std::string& line : lines_of(err)) {
+    for (const std::string& line : lines_Of(err)) {
         EXPECT_TRUE(std::regex_match(line, error_form)) << "not a red ERROR line: " << line;
     }
     EXPECT_EQ(err, error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));

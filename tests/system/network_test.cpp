@@ -7,12 +7,18 @@
 // instead and shows that nothing changes.
 // Needs root: the bench's sandbox uses mount, network and PID namespaces.
 
-#include "system_support.h"
-#include "test_support.h"
+#include "system/support/card_host.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/files.h"
+#include "support/netplan_tool.h"
+#include "support/shell.h"
+#include "support/text.h"
+#include "support/waits.h"
 
 #include <yaml-cpp/yaml.h>
 
-#include <sys/stat.h>
+#include <thread>
 
 namespace systest {
 namespace {
@@ -32,23 +38,6 @@ struct Addressing {
 };
 
 // ---- Files and commands --------------------------------------------------------
-
-bool file_Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-}
-
-// Permission bits of `path`, -1 when it is missing.
-int file_Mode(const std::string& path) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return -1;
-    return static_cast<int>(st.st_mode & 07777);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 std::string joined(const std::vector<std::string>& texts) {
     std::string all;
@@ -97,7 +86,7 @@ std::vector<std::string> reports_Since_Apply(const Bench& bench) {
 
 std::string daemon_Log(const Bench& bench) {
     return "daemon stdout:\n" + bench.daemon_stdout() + "daemon stderr:\n" + bench.daemon_stderr() +
-           "sandbox log:\n" + read_text_file(bench.run_dir() + "/sandbox.log");
+           "sandbox log:\n" + read_File(bench.run_dir() + "/sandbox.log");
 }
 
 // The BMC's sequence for a static address, in the order its firmware sends it.
@@ -187,25 +176,9 @@ std::string netplan_Flow(const Bench& bench) {
     }
 }
 
-// The systemd-networkd unit that the real netplan generates from the card's
-// netplan file; empty with the reason in `*errors` when it refuses the file.
-std::string netplan_Generate(const Bench& bench, std::string* errors) {
-    char root[] = "/tmp/network_system.XXXXXX";
-    if (mkdtemp(root) == nullptr) {
-        *errors = "no temporary directory";
-        return "";
-    }
-    const std::string dir = root;
-    run_output("mkdir -p " + dir + "/etc/netplan && cp " +
-               shell_quote(host_path(bench, netplan_file)) + " " + dir +
-               "/etc/netplan/ && chmod 600 " + dir + "/etc/netplan/* 2>&1");
-    int status = -1;
-    *errors = run_output("netplan generate --root-dir " + dir + " 2>&1", &status);
-    std::string unit;
-    if (status == 0)
-        unit = read_text_file(dir + "/run/systemd/network/10-netplan-eth0.network");
-    run_output("rm -rf " + dir + " 2>&1");
-    return unit;
+// What the real netplan makes of the card's netplan file.
+Netplan_Result netplan_Generate(const Bench& bench) {
+    return ::netplan_Generate(read_File(host_path(bench, netplan_file)));
 }
 
 // The interface map of a static apply, keys in the order the update leaves
@@ -224,10 +197,10 @@ void expect_Netplan_Static(const Bench& bench, const Addressing& a, const std::s
     EXPECT_EQ(netplan_Flow(bench),
               "{network: {" + host_keys + "ethernets: {eth0: " + static_Interface_Map(a) + "}}}");
     EXPECT_EQ(file_Mode(host_path(bench, netplan_file)), 0600);
-    std::string errors;
-    std::string unit = netplan_Generate(bench, &errors);
-    ASSERT_FALSE(unit.empty()) << "netplan generate refused the file: " << errors << "\n"
-                               << read_text_file(host_path(bench, netplan_file));
+    const Netplan_Result netplan = netplan_Generate(bench);
+    ASSERT_TRUE(netplan.accepted) << "netplan generate refused the file: " << netplan.output << "\n"
+                                  << read_File(host_path(bench, netplan_file));
+    const std::string& unit = netplan.unit;
     EXPECT_TRUE(contains(unit, std::string("Address=") + a.ip + "/" + std::to_string(a.prefix)))
         << unit;
     EXPECT_TRUE(contains(unit, std::string("Gateway=") + a.gateway)) << unit;
@@ -237,7 +210,7 @@ void expect_Netplan_Static(const Bench& bench, const Addressing& a, const std::s
     // The bench's "netplan apply" ran the same check inside the card's host.
     std::vector<pec_bench::StandinCall> applies = calls_Of(bench, "netplan", "apply");
     ASSERT_EQ(applies.size(), 1u);
-    EXPECT_EQ(applies[0].status, 0) << read_text_file(bench.run_dir() + "/netplan-apply.errors");
+    EXPECT_EQ(applies[0].status, 0) << read_File(bench.run_dir() + "/netplan-apply.errors");
 }
 
 // NetworkManager holds the settings of the modify command, the device runs
@@ -260,7 +233,7 @@ void expect_Network_Manager_Static(const Bench& bench, const Addressing& a) {
     output = in_sandbox(bench, "nmcli -t -f ip4.address,ip4.gateway device show eth0");
     EXPECT_EQ(output, "IP4.ADDRESS[1]:" + cidr + "\nIP4.GATEWAY:" + a.gateway + "\n");
 
-    const std::string file = read_text_file(host_path(bench, keyfile));
+    const std::string file = read_File(host_path(bench, keyfile));
     EXPECT_TRUE(contains(file, "\nmethod=manual\n")) << file;
     EXPECT_TRUE(contains(file, "\naddress1=" + cidr)) << file;
     EXPECT_EQ(file_Mode(host_path(bench, keyfile)), 0600);
@@ -275,9 +248,7 @@ protected:
         BenchTest::SetUp();
         if (IsSkipped())
             return;
-        int status = -1;
-        run_output("command -v nsenter", &status);
-        if (status != 0)
+        if (run_Shell("command -v nsenter >/dev/null") != 0)
             GTEST_SKIP() << "nsenter is missing: eth0 cannot be read inside the sandbox";
     }
 
@@ -288,14 +259,14 @@ protected:
     // sandbox logged: that is this machine, not the card.
     void start_Card(const char* name) {
         ASSERT_NO_FATAL_FAILURE(start(scenario(name)));
-        if (wait_events(is_IP_Report, 2, seconds(60)))
+        if (bench().wait_for(is_IP_Report, 2, seconds(60)))
             return;
-        const std::string sandbox_log = read_text_file(bench().run_dir() + "/sandbox.log");
+        const std::string sandbox_log = read_File(bench().run_dir() + "/sandbox.log");
         if (contains(sandbox_log, "sandbox: NetworkManager did not start") ||
             contains(sandbox_log, "sandbox: dbus-daemon failed"))
             GTEST_SKIP() << "NetworkManager cannot run in the bench's sandbox on this machine:\n"
                          << sandbox_log << "NetworkManager log:\n"
-                         << read_text_file(bench().run_dir() + "/nm.log");
+                         << read_File(bench().run_dir() + "/nm.log");
         FAIL() << "no start-up description sets\n" << daemon_Log(bench());
     }
 
@@ -349,9 +320,9 @@ TEST_F(NetworkSystem, HostWithoutManagerGetsNetplanFileAndTakesStaticAddress) {
               "8.8.8.8]}}}}}");
     EXPECT_EQ(file_Mode(host_path(bench(), netplan_file)), 0600);
     EXPECT_FALSE(file_Exists(host_path(bench(), keyfile)));
-    std::string errors;
-    std::string unit = netplan_Generate(bench(), &errors);
-    EXPECT_TRUE(contains(unit, "DHCP=ipv4")) << errors << unit;
+    const Netplan_Result netplan = netplan_Generate(bench());
+    const std::string& unit = netplan.unit;
+    EXPECT_TRUE(contains(unit, "DHCP=ipv4")) << netplan.output << unit;
     EXPECT_TRUE(contains(unit, "DNS=1.1.1.1")) << unit;
     EXPECT_TRUE(contains(unit, "DNS=8.8.8.8")) << unit;
 
@@ -371,7 +342,7 @@ TEST_F(NetworkSystem, IfupdownHostTakesStaticAddressFromBmc) {
     ASSERT_NO_FATAL_FAILURE(apply_Static(a));
     // The stanza's three values rewritten in place; the name servers have no
     // key in a stanza and are not written.
-    EXPECT_EQ(read_text_file(host_path(bench(), stanza_file)),
+    EXPECT_EQ(read_File(host_path(bench(), stanza_file)),
               std::string("auto eth0\niface eth0 inet static\n    address ") + a.ip +
                   "\n    netmask " + a.netmask + "\n    gateway " + a.gateway + "\n");
     int status = -1;
@@ -383,7 +354,7 @@ TEST_F(NetworkSystem, IfupdownHostTakesStaticAddressFromBmc) {
     std::vector<pec_bench::StandinCall> restarts = calls_Of(bench(), "systemctl", "restart");
     ASSERT_EQ(restarts.size(), 1u);
     EXPECT_EQ(restarts[0].args, (std::vector<std::string>{"restart", "networking.service"}));
-    EXPECT_EQ(restarts[0].status, 0) << read_text_file(bench().run_dir() + "/ifupdown.log");
+    EXPECT_EQ(restarts[0].status, 0) << read_File(bench().run_dir() + "/ifupdown.log");
     EXPECT_TRUE(calls_Of(bench(), "netplan", "apply").empty());
     EXPECT_FALSE(file_Exists(host_path(bench(), netplan_file)));
     expect_No_Network_Errors(bench());
@@ -400,7 +371,7 @@ TEST_F(NetworkSystem, NetworkManagerHostTakesStaticAddressFromBmc) {
 
     ASSERT_NO_FATAL_FAILURE(apply_Static(a));
     expect_Network_Manager_Static(bench(), a);
-    EXPECT_TRUE(contains(read_text_file(host_path(bench(), keyfile)), "\nid=eth0\n"));
+    EXPECT_TRUE(contains(read_File(host_path(bench(), keyfile)), "\nid=eth0\n"));
     expect_No_Network_Errors(bench());
 }
 
@@ -418,7 +389,7 @@ TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddre
         contains(out, std::string("init_Network_Manager_Config: Generated: ") + keyfile + "\n"))
         << out;
     EXPECT_TRUE(contains(out, "init_Network_Manager_Config: Config Reloaded\n")) << out;
-    EXPECT_EQ(read_text_file(host_path(bench(), keyfile)),
+    EXPECT_EQ(read_File(host_path(bench(), keyfile)),
               "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\n"
               "interface-name=eth0\n\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n");
     EXPECT_EQ(file_Mode(host_path(bench(), keyfile)), 0600);
@@ -438,7 +409,7 @@ TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddre
 // command line, and the apply that follows leaves eth0 as it was.
 TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
     ASSERT_NO_FATAL_FAILURE(start_Card("ifupdown"));
-    const std::string stanza = read_text_file(host_path(bench(), stanza_file));
+    const std::string stanza = read_File(host_path(bench(), stanza_file));
     ASSERT_TRUE(contains(stanza, "address 192.0.2.10\n")) << stanza;
     // A value that got through would leave this file behind: the daemon's
     // environment and the sandbox see the run directory at the same path.
@@ -468,7 +439,7 @@ TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
     eventually([&] { return !calls_Of(bench(), "systemctl", "restart").empty(); }, seconds(30));
     ASSERT_EQ(calls_Of(bench(), "systemctl", "restart").size(), 1u) << daemon_Log(bench());
 
-    EXPECT_EQ(read_text_file(host_path(bench(), stanza_file)), stanza);
+    EXPECT_EQ(read_File(host_path(bench(), stanza_file)), stanza);
     EXPECT_FALSE(file_Exists(marker));
     const std::string errors = bench().daemon_stderr();
     EXPECT_EQ(count_Of(errors, "[ERROR]\t[Network] set_Config: "),
@@ -477,7 +448,7 @@ TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
     const Addressing before = {"192.0.2.10", "255.255.255.0", 24, "192.0.2.1", "", ""};
     expect_Live(bench(), before);
     // The card keeps reporting the address it had.
-    std::this_thread::sleep_for(seconds(4));
+    std::this_thread::sleep_for(quiet_period);
     for (const std::string& ip : reports_Since_Apply(bench()))
         EXPECT_TRUE(ip == "192.0.2.10" || ip == "0.0.0.0") << ip;
 }

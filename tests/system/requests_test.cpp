@@ -1,7 +1,13 @@
 // The BMC's requests as the daemon carries them out: the hostname, the
 // subaddresses it ignores, and the network settings handed to the network
 // module with their types.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/files.h"
+#include "support/text.h"
+#include "support/waits.h"
 
 namespace systest {
 namespace {
@@ -46,7 +52,7 @@ TEST_F(RequestsTest, HostnameIsAppliedOnce) {
     send_hostname("card-08");
     send_hostname("card-09");
     ASSERT_TRUE(wait_hostnamectl(3));
-    std::this_thread::sleep_for(milliseconds(500));
+    ASSERT_TRUE(wait_requests_handled());
 
     EXPECT_EQ(hostnamectl_calls(),
               (std::vector<std::vector<std::string>>{
@@ -102,7 +108,7 @@ TEST_F(RequestsTest, InvalidOrHostileHostnameRunsNothing) {
     send_hostname(std::string(63, 'e'));
     send_hostname(std::string(31, 'f') + "." + std::string(32, 'g'));
     ASSERT_TRUE(wait_hostnamectl(4));
-    std::this_thread::sleep_for(milliseconds(500));
+    ASSERT_TRUE(wait_requests_handled());
 
     EXPECT_EQ(
         hostnamectl_calls(),
@@ -111,7 +117,7 @@ TEST_F(RequestsTest, InvalidOrHostileHostnameRunsNothing) {
             set_hostname(std::string(31, 'f') + "." + std::string(32, 'g'))}));
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a hostile name reached the shell";
     EXPECT_EQ(
-        count_of(bench().daemon_stderr(), error_line("Config", "set_Config_Hostname",
+        count_Of(bench().daemon_stderr(), error_line("Config", "set_Config_Hostname",
                                                      "invalid hostname refused, nothing run")),
         refused.size())
         << bench().daemon_stderr();
@@ -127,7 +133,7 @@ TEST_F(RequestsTest, SubaddressesEightNineAndAboveChangeNothing) {
     ASSERT_NO_FATAL_FAILURE(start(debug_scenario("no-sensor")));
     ASSERT_NO_FATAL_FAILURE(wait_started(false));
     const std::string netplan_file = bench().run_dir() + "/etc/netplan/01-netcfg.yaml";
-    const std::string netplan_before = read_text_file(netplan_file);
+    const std::string netplan_before = read_File(netplan_file);
     size_t trace_before = bench().trace().size();
 
     const std::vector<uint8_t> subaddresses = {8, 9, 10, 11, 42, 127, 128, 255};
@@ -139,12 +145,12 @@ TEST_F(RequestsTest, SubaddressesEightNineAndAboveChangeNothing) {
     }
     send_hostname("card-sentinel");
     ASSERT_TRUE(wait_hostnamectl(1));
-    std::this_thread::sleep_for(milliseconds(500));
+    ASSERT_TRUE(wait_requests_handled());
     EXPECT_EQ(hostnamectl_calls(),
               (std::vector<std::vector<std::string>>{set_hostname("card-sentinel")}));
     EXPECT_EQ(bench().standin_calls().size(), 1u);
-    EXPECT_EQ(read_text_file(netplan_file), netplan_before);
-    EXPECT_EQ(count_of(bench().daemon_stdout(),
+    EXPECT_EQ(read_File(netplan_file), netplan_before);
+    EXPECT_EQ(count_Of(bench().daemon_stdout(),
                        debug_line("I2C Packet", "I2C_BMC_Packet_Hander", "default=192.0.2.99 ")),
               subaddresses.size());
 
@@ -160,7 +166,7 @@ TEST_F(RequestsTest, SubaddressesEightNineAndAboveChangeNothing) {
             return false;
         },
         seconds(60)));
-    std::string netplan_after = read_text_file(netplan_file);
+    std::string netplan_after = read_File(netplan_file);
     EXPECT_NE(netplan_after.find("192.0.2.10/24"), std::string::npos) << netplan_after;
     EXPECT_EQ(netplan_after.find("192.0.2.99"), std::string::npos) << netplan_after;
     EXPECT_NE(in_sandbox(bench(), "ip -4 -o addr show dev eth0").find("192.0.2.10/24"),
@@ -192,7 +198,7 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
     bench().send(pec_bench::make_packet(1, 3 /* READ */, proto::STRING, proto::DESCRIPTION,
                                         proto::NET_IP, ip));
     ASSERT_TRUE(bench().command("apply 0"));
-    ASSERT_TRUE(wait_events(reports_ip("192.0.2.20"), 1, seconds(90)))
+    ASSERT_TRUE(bench().wait_for(reports_ip("192.0.2.20"), 1, seconds(90)))
         << "the new address was not reported";
 
     std::string out = bench().daemon_stdout();
@@ -208,7 +214,7 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
         previous = at == std::string::npos ? previous : at;
     }
 
-    std::string netplan = read_text_file(netplan_file);
+    std::string netplan = read_File(netplan_file);
     EXPECT_NE(netplan.find("192.0.2.20/25"), std::string::npos) << netplan;
     EXPECT_NE(netplan.find("via: 192.0.2.1"), std::string::npos) << netplan;
     size_t dns1 = netplan.find("192.0.2.53");

@@ -1,7 +1,13 @@
 // The report schedule of the main loop, seen on the bus: exactly one of a
 // description set, a temperature report or a ping per cycle (or nothing),
 // chosen in a fixed order of precedence.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/text.h"
+#include "support/wire_examples.h"
 
 namespace systest {
 namespace {
@@ -13,7 +19,7 @@ class ScheduleTest : public BenchTest {};
 TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor")));
     std::vector<TraceEvent> pings;
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 3, seconds(150), &pings));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 3, seconds(150), &pings));
 
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_GE(reports.size(), 5u) << show(reports);
@@ -21,7 +27,7 @@ TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     EXPECT_EQ(reports[1].kind, ReportKind::DESCRIPTION_SET) << show(reports);
     for (size_t i = 2; i < reports.size(); ++i) {
         EXPECT_EQ(reports[i].kind, ReportKind::PING) << "report " << i << "\n" << show(reports);
-        EXPECT_EQ(show(reports[i].packets[0].raw), show(ping_packet()));
+        EXPECT_EQ(pec_bench::hex(reports[i].packets[0].raw), wire_Example("ping").wire);
     }
     // The second set goes in cycle 1, the pings in cycles 12, 23, 34.
     double previous = reports[1].t;
@@ -33,7 +39,7 @@ TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
     }
     EXPECT_EQ(bench().daemon_stderr(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_of(bench().daemon_stdout(), "[Sensor]"), 0u) << bench().daemon_stdout();
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u) << bench().daemon_stdout();
 }
 
 // A temperature report goes in the cycle after each change of temp2_input,
@@ -50,7 +56,8 @@ TEST_F(ScheduleTest, TemperatureReportOnEveryChangeAndNoneWhileItStays) {
         changed_before.push_back(wait_next_cycle_line());
         bench().set_temperature(v);
     }
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 1, seconds(60))) << "no ping after the changes";
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 1, seconds(60)))
+        << "no ping after the changes";
     ASSERT_TRUE(wait_log_caught_up());
 
     std::vector<Report> reports = reports_of(bench().trace());
@@ -100,7 +107,7 @@ TEST_F(ScheduleTest, AddressChangeSendsTheSetFirstAndTemperatureNextCycle) {
     size_t cycle = wait_next_cycle_line();
     bench().set_temperature(52.75);
     ASSERT_TRUE(change_eth0_address(bench(), "192.0.2.77"));
-    ASSERT_TRUE(wait_events(card_wrote(is_temperature), 2, seconds(30)));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_temperature), 2, seconds(30)));
     ASSERT_TRUE(wait_log_caught_up());
 
     std::vector<TraceEvent> trace = bench().trace();
@@ -140,7 +147,7 @@ TEST_F(ScheduleTest, SetEverySixtyCyclesAndPendingChangeAfterIt) {
     }
     ASSERT_EQ(cycle, 60u) << "the cycle lines were not seen one by one";
     ASSERT_TRUE(change_eth0_address(bench(), "192.0.2.61"));
-    ASSERT_TRUE(wait_events(reports_ip("192.0.2.61"), 2, seconds(40)));
+    ASSERT_TRUE(bench().wait_for(reports_ip("192.0.2.61"), 2, seconds(40)));
     wait_next_cycle_line(seconds(30));
     ASSERT_TRUE(wait_log_caught_up());
 

@@ -1,6 +1,13 @@
 // The onboard temperature sensor as the daemon finds it at start: already
 // bound, registered through new_device, or absent.
-#include "system_support.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
+
+#include "support/text.h"
+
+#include <cerrno>
+#include <utility>
 
 namespace systest {
 namespace {
@@ -20,7 +27,7 @@ TEST_F(SensorTest, BoundAt4DIsUsedWithoutProbingOrRegistering) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("netplan-bound-4d")));
     ASSERT_NO_FATAL_FAILURE(wait_started(true));
     bench().set_temperature(36.625);
-    ASSERT_TRUE(wait_events(wrote_bytes(temperature_report(36.625f)), 1, seconds(30)));
+    ASSERT_TRUE(bench().wait_for(wrote_bytes(temperature_report(36.625f)), 1, seconds(30)));
 
     std::vector<TraceEvent> trace = bench().trace();
     EXPECT_EQ(count_events(trace, is_smbus), 0u);
@@ -79,7 +86,7 @@ TEST_F(SensorTest, UnboundAt4DIsFoundAfter4CAndRegistered) {
     }
     EXPECT_EQ(probes, (std::vector<std::pair<int, int>>{{0x4C, -ENXIO}, {0x4D, 0}}));
     std::vector<TraceEvent> registrations;
-    ASSERT_TRUE(wait_events(is_new_device, 1, seconds(1), &registrations));
+    ASSERT_TRUE(bench().wait_for(is_new_device, 1, seconds(1), &registrations));
     EXPECT_EQ(registrations.size(), 1u);
     EXPECT_EQ(registrations[0].detail, "adm1032 0x4d");
     EXPECT_EQ(count_events(trace, wrote_bytes(temperature_report(41.5f))), 1u);
@@ -92,7 +99,7 @@ TEST_F(SensorTest, UnboundAt4DIsFoundAfter4CAndRegistered) {
 // one ERROR line, no INFO line of the sensor, and the quiet cycles ping.
 TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor")));
-    ASSERT_TRUE(wait_events(card_wrote(is_ping), 1, seconds(90)));
+    ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 1, seconds(90)));
 
     std::vector<TraceEvent> trace = bench().trace();
     std::vector<std::pair<int, int>> probes;
@@ -106,7 +113,7 @@ TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
     EXPECT_EQ(count_events(trace, card_wrote(is_temperature)), 0u);
     EXPECT_EQ(bench().daemon_stderr(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_of(bench().daemon_stdout(), "[Sensor]"), 0u);
+    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u);
 }
 
 } // namespace

@@ -1,8 +1,15 @@
 // Start-up of the daemon on the bench: the order of its set-up steps, the
 // banner, and the two description sets it sends before anything else, byte
 // for byte.
-#include "system_support.h"
+#include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
+#include "system/support/expected_packets.h"
+#include "system/support/fixture_and_waits.h"
 
+#include "support/text.h"
+#include "support/wire_examples.h"
+
+#include <functional>
 #include <regex>
 
 namespace systest {
@@ -23,7 +30,7 @@ TEST_F(StartupTest, SendsTheDescriptionSetTwiceFirstWithEmptyAddress) {
         expect_set(reports[0], description_set(expected_description(bench(), "")), "first set"));
     ASSERT_NO_FATAL_FAILURE(expect_set(
         reports[1], description_set(expected_description(bench(), "192.0.2.10")), "second set"));
-    EXPECT_EQ(show(reports[0].packets[1].raw), show(Bytes{0x06, 0x00, 0x55, 0x00, 0x02, 0x00}));
+    EXPECT_EQ(pec_bench::hex(reports[0].packets[1].raw), wire_Example("empty address").wire);
     // The processor name: 26 characters and the NUL, 32 bytes on the wire;
     // the memory size: one UINT64, a packet of 13 bytes.
     EXPECT_EQ(reports[0].packets[3].length(), 32);
@@ -42,7 +49,7 @@ TEST_F(StartupTest, SendsTheDescriptionSetTwiceFirstWithEmptyAddress) {
 
 TEST_F(StartupTest, SetsUpInOrderAndLogsTheBanner) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("netplan")));
-    ASSERT_TRUE(wait_events(starts_set, 1, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(starts_set, 1, seconds(60)));
     ASSERT_TRUE(wait_stdout("Halvorne LN PEC Main Daemon", 1, seconds(30)));
 
     // Order of the set-up as the simulated board saw it: the sensor probe and
@@ -88,7 +95,7 @@ TEST_F(StartupTest, SetsUpInOrderAndLogsTheBanner) {
                    "\\[[0-9a-f]{40}\\] - (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|"
                    "Dec) [ 1-3][0-9] [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
         << banner_line;
-    EXPECT_EQ(count_of(out, "Halvorne LN PEC Main Daemon"), 1u);
+    EXPECT_EQ(count_Of(out, "Halvorne LN PEC Main Daemon"), 1u);
     EXPECT_EQ(bench().daemon_stderr(), "") << "no error at a normal start";
 }
 
@@ -99,7 +106,7 @@ TEST_F(StartupTest, FallbacksForMissingSerialAndOsName) {
     sc.has_serial = false;
     sc.os_pretty_name = false;
     ASSERT_NO_FATAL_FAILURE(start(sc));
-    ASSERT_TRUE(wait_events(ends_set, 2, seconds(90)));
+    ASSERT_TRUE(bench().wait_for(ends_set, 2, seconds(90)));
 
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_GE(reports.size(), 2u);
@@ -107,10 +114,9 @@ TEST_F(StartupTest, FallbacksForMissingSerialAndOsName) {
         expect_set(reports[0], description_set(expected_description(bench(), "")), "first set"));
     ASSERT_NO_FATAL_FAILURE(expect_set(
         reports[1], description_set(expected_description(bench(), "192.0.2.10")), "second set"));
-    EXPECT_EQ(show(reports[1].packets[0].raw), show(Bytes{0x06, 0x00, 0x55, 0x00, 0x05, 0x00}));
-    EXPECT_EQ(show(reports[1].packets[2].raw),
-              show(Bytes{0x09, 0x00, 0x55, 0x00, 0x03, 'N', '/', 'A', 0x00}));
-    EXPECT_EQ(count_of(bench().daemon_stderr(), "[Config]"), 0u) << bench().daemon_stderr();
+    EXPECT_EQ(pec_bench::hex(reports[1].packets[0].raw), wire_Example("empty OS name").wire);
+    EXPECT_EQ(pec_bench::hex(reports[1].packets[2].raw), wire_Example("serial N/A").wire);
+    EXPECT_EQ(count_Of(bench().daemon_stderr(), "[Config]"), 0u) << bench().daemon_stderr();
 }
 
 // A serial number longer than the staging area is sent cut to 99 characters.
@@ -118,7 +124,7 @@ TEST_F(StartupTest, LongSerialIsCutTo99Characters) {
     Scenario sc = scenario("no-sensor");
     sc.serial = std::string(150, 'S');
     ASSERT_NO_FATAL_FAILURE(start(sc));
-    ASSERT_TRUE(wait_events(ends_set, 1, seconds(60)));
+    ASSERT_TRUE(bench().wait_for(ends_set, 1, seconds(60)));
     std::vector<Report> reports = reports_of(bench().trace());
     ASSERT_FALSE(reports.empty());
     ASSERT_GE(reports[0].packets.size(), 3u);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "pec_bench/packet.h"
+#include "support/call_record.h"
 
 #include <chrono>
 #include <functional>
@@ -66,13 +67,10 @@ struct TraceEvent {
     std::string json;   // the trace line as written
 };
 
-// One recorded call of a stand-in program (hostnamectl, systemctl, netplan).
-struct StandinCall {
-    std::string program;
-    std::vector<std::string> args;
-    int status = 0;
-    std::string line; // the raw JSON line
-};
+// One recorded call of a stand-in program (hostnamectl, systemctl, netplan):
+// program, args, status and the line as recorded. The stand-ins write
+// calls.log with the tests' shared recorder.
+using StandinCall = Recorded_Call;
 
 // Faults the simulated BMC injects on request.
 struct Faults {
