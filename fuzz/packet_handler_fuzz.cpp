@@ -5,8 +5,9 @@
 //
 // The handler edits the host's network configuration, so the target runs in
 // a private mount namespace of its own (root only): tmpfs over the
-// configuration directories with a netplan file in place, and stand-ins that
-// do nothing for the commands it runs.
+// configuration directories and /run, with a netplan file in place, and
+// stand-ins under /run that do nothing for the commands it runs. /tmp stays
+// visible: the fuzzer's own binary, corpus and job logs may live there.
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -41,16 +42,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
         fail("no private mount namespace");
     for (const char* dir : {"/etc/netplan", "/etc/network/interfaces.d",
-                            "/etc/NetworkManager/system-connections", "/run", "/tmp"}) {
+                            "/etc/NetworkManager/system-connections", "/run"}) {
         if (mount("tmpfs", dir, "tmpfs", 0, "mode=0755") != 0)
             fail(dir);
     }
     write_Text("/etc/netplan/01-netcfg.yaml",
                "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n", 0600);
-    mkdir("/tmp/bin", 0755);
+    const std::string bin = "/run/pec-fuzz-bin";
+    mkdir(bin.c_str(), 0755);
     for (const char* name : {"hostnamectl", "netplan", "nmcli", "systemctl"})
-        write_Text((std::string("/tmp/bin/") + name).c_str(), "#!/bin/sh\nexit 0\n", 0755);
-    setenv("PATH", "/tmp/bin:/usr/bin:/bin", 1);
+        write_Text((bin + "/" + name).c_str(), "#!/bin/sh\nexit 0\n", 0755);
+    setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
     // Lines are formatted as usual, and dropped.
     set_Log_Output_File("/dev/null", "w");
     return 0;
