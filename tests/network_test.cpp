@@ -352,6 +352,9 @@ TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
         // Loads, but written back its first key would start with a UTF-16
         // byte-order mark and the file would no longer load.
         {"  \xfe\xff: b\n", false},
+        // Written back, the carriage return would end the plain value and
+        // the next load would drop it.
+        {"network:\n  ethernets:\n    eth0:\n      dhcp4: true\n  other: a\r \n", false},
         // A key twice: an update would reach only the first.
         {"network:\n  ethernets:\n    eth0:\n      addresses: [192.0.2.5/24]\n"
          "      addresses: [192.0.2.6/24]\n",

@@ -161,19 +161,21 @@ void set_Name_Servers(YAML::Node interface, const Network::Config& config) {
     }
 }
 
-// Whether `text` loads and holds the interface map of `interface`.
-bool reads_Back(const std::string& text, const std::string& interface) {
-    try {
-        return YAML::Load(text)["network"]["ethernets"][interface].IsMap();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 std::string emit(const YAML::Node& document) {
     std::ostringstream stream;
     stream << document << '\n';
     return stream.str();
+}
+
+// Whether the emitted `text` loads as exactly what was emitted (written out
+// again it is the same text) and holds the interface map of `interface`.
+bool reads_Back(const std::string& text, const std::string& interface) {
+    try {
+        const YAML::Node again = YAML::Load(text);
+        return emit(again) == text && again["network"]["ethernets"][interface].IsMap();
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 // The first IPv4 address entry of the interface map, if any.
@@ -303,9 +305,10 @@ Netplan_Document::RESULT Netplan_Document::update(const std::string& text,
             add_Static_Settings(interface, config, prefix);
         set_Name_Servers(interface, config);
         std::string emitted = emit(raw_config);
-        // What is written must load again: the emitter passes odd bytes of
-        // the loaded text through (a byte-order mark that moves to the start
-        // of the document, say).
+        // What is written must load again as itself: the emitter passes odd
+        // bytes of the loaded text through (a byte-order mark that moves to
+        // the start of the document, a carriage return at the end of a plain
+        // value, which the next load drops).
         if (!reads_Back(emitted, config.target_interface)) {
             *why = "the new document would not read back";
             return FORMAT_ERROR;
