@@ -19,6 +19,9 @@ dir=$("$root/scripts/release-root.sh" "$release" ${PEC_ROOT_PACKAGES:-})
 exec unshare --mount --propagation private -- bash -euo pipefail -c '
     dir=$1 tree=$2 here=$3
     shift 3
+    # The root a mount of its own: inside it "/" is then a mount point, whose
+    # propagation the tests and the bench change for their own namespaces.
+    mount --bind "$dir" "$dir"
     mount --rbind /dev "$dir/dev"
     mount -t proc proc "$dir/proc"
     mount --rbind /sys "$dir/sys"

@@ -11,6 +11,7 @@
 
 #include "support/files.h"
 #include "support/fixtures.h"
+#include "support/keyfile.h"
 #include "support/netplan_tool.h"
 #include "support/shell.h"
 #include "support/text.h"

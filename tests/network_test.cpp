@@ -352,9 +352,6 @@ TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
         // Loads, but written back its first key would start with a UTF-16
         // byte-order mark and the file would no longer load.
         {"  \xfe\xff: b\n", false},
-        // Written back, the carriage return would end the plain value and
-        // the next load would drop it.
-        {"network:\n  ethernets:\n    eth0:\n      dhcp4: true\n  other: a\r \n", false},
         // A key twice: an update would reach only the first.
         {"network:\n  ethernets:\n    eth0:\n      addresses: [192.0.2.5/24]\n"
          "      addresses: [192.0.2.6/24]\n",
@@ -378,6 +375,28 @@ TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
         else
             EXPECT_EQ(count_Of(log(), "[ERROR]"), 1u) << log();
     }
+
+    // A carriage return is a line break in YAML: netplan reads "networkd\r "
+    // as "networkd". yaml-cpp before 0.8 keeps it in the value, and written
+    // back it would be dropped by the next load, so that update is refused;
+    // 0.8 reads it as netplan does. Either way the update changes nothing the
+    // BMC did not address: it is refused, or it writes what it writes for the
+    // document without the carriage return.
+    const std::string plain = "network:\n  renderer: networkd\n  ethernets:\n    eth0:\n"
+                              "      dhcp4: true\n";
+    std::string with_return = plain;
+    with_return.insert(plain.find("\n  ethernets"), "\r ");
+    EXPECT_EQ(netplan_Accepts(with_return), netplan_Accepts(plain));
+    write_File(netplan_file, plain);
+    EXPECT_TRUE(Network::set_Config_Apply());
+    const std::string updated = read_File(netplan_file);
+    write_File(netplan_file, with_return);
+    write_File(dir + "/log", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    if (read_File(netplan_file) == with_return)
+        EXPECT_EQ(count_Of(log(), "[ERROR]"), 1u) << log();
+    else
+        EXPECT_EQ(read_File(netplan_file), updated);
 }
 
 TEST_F(Network_Host, netplan_reads) {
@@ -599,9 +618,11 @@ TEST_F(Network_Host, network_manager_static_then_dhcp_sequence) {
                   &output),
               0)
         << output;
-    EXPECT_NE(output.find("address1=192.0.2.10/24,192.0.2.1\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("dns=192.0.2.53;\n"), std::string::npos) << output;
-    EXPECT_NE(output.find("method=manual\n"), std::string::npos) << output;
+    Keyfile_Meaning meaning = keyfile_Meaning(output);
+    EXPECT_EQ(meaning["ipv4.address1"], "192.0.2.10/24") << output;
+    EXPECT_EQ(meaning["ipv4.gateway"], "192.0.2.1") << output;
+    EXPECT_EQ(meaning["ipv4.dns"], "192.0.2.53;") << output;
+    EXPECT_EQ(meaning["ipv4.method"], "manual") << output;
 
     clear_Calls();
     send_Dhcp("", "");
@@ -866,8 +887,8 @@ TEST_F(Network_Host, a_write_killed_at_any_point_leaves_old_or_new_content) {
         std::string output;
         if (kind.path == netplan_file)
             return run("rm -rf " + dir + "/root && mkdir -p " + dir + "/root/etc && cp -a " +
-                           "/etc/netplan " + dir + "/root/etc/ && netplan generate --root-dir " +
-                           dir + "/root",
+                           "/etc/netplan " + dir + "/root/etc/ && " + netplan_generator +
+                           " --root-dir " + dir + "/root",
                        &output) == 0;
         if (kind.path == stanza_file) {
             write_File(dir + "/interfaces", "source-directory /etc/network/interfaces.d\n");

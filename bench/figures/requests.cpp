@@ -53,7 +53,7 @@ struct Manager {
 };
 
 const Manager managers[] = {
-    {"netplan", "netplan", "stand-in netplan apply: the real netplan generate, then ip"},
+    {"netplan", "netplan", "stand-in netplan apply: the real netplan generator, then ip"},
     {"ifupdown", "ifupdown", "stand-in systemctl restart: the real ifdown and ifup"},
     {"nm", "NetworkManager", "the real NetworkManager"},
 };

@@ -89,9 +89,13 @@ if [ "$BENCH_NM" = 1 ]; then
         sleep 0.1
     done
     nmcli -t -f RUNNING general | grep -q running || fail "NetworkManager did not start"
-    # Let it take over eth0 (the keyfile, or the addresses already there).
+    # Let it take over eth0 (the keyfile, or the addresses already there)
+    # and finish starting up: under load NetworkManager 1.52 has shown the
+    # default route on eth0 while the address was not (or no longer) there.
+    nm-online -s -q -t 10 || step "NetworkManager did not finish starting up"
     for _ in $(seq 1 50); do
-        if ip -4 route show default | grep -q eth0; then
+        if ip -4 -o addr show dev eth0 | grep -q inet &&
+            ip -4 route show default | grep -q eth0; then
             break
         fi
         sleep 0.1

@@ -12,9 +12,9 @@ Netplan_Result netplan_Generate(const std::string& yaml) {
         return result;
     }
     write_File(root.path() + "/etc/netplan/01-netcfg.yaml", yaml, 0600);
-    // The absolute path: a test may have a fake netplan first on PATH.
-    result.accepted = run_Shell("/usr/sbin/netplan generate --root-dir " + root.path() + " 2>&1",
-                                &result.output) == 0;
+    result.accepted =
+        run_Shell(std::string(netplan_generator) + " --root-dir " + root.path() + " 2>&1",
+                  &result.output) == 0;
     result.unit = read_File(root.path() + "/run/systemd/network/10-netplan-eth0.network");
     return result;
 }

@@ -64,9 +64,12 @@ std::string in_sandbox(const Bench& bench, const std::string& command, int* stat
     std::string output = "no daemon process found for " + bench.run_dir();
     int result = -1;
     if (pid != 0) {
-        result = run_Shell("nsenter -t " + std::to_string(pid) + " -m -n -u -p -- /bin/bash -c " +
-                               shell_Quote(command) + " 2>&1",
-                           &output);
+        // -r -w: the daemon's root and working directory too, or in a chroot
+        // paths would resolve against the mount namespace's own root.
+        result =
+            run_Shell("nsenter -t " + std::to_string(pid) + " -m -n -u -p -r -w -- /bin/bash -c " +
+                          shell_Quote(command) + " 2>&1",
+                      &output);
     }
     if (status != nullptr) {
         *status = result;
