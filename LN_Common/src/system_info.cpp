@@ -89,7 +89,7 @@ void System_Info::set_Hostname(std::string value) {
     int formed = snprintf(command, sizeof(command), "hostnamectl set-hostname '%s'", value.c_str());
     if (formed < 0 || static_cast<size_t>(formed) >= sizeof(command))
         return;
-    if (set_Command(command, nullptr, 0) != 0)
+    if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
         LOG_ERROR("set_Command() Error");
 }
 
