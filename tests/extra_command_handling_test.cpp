@@ -52,6 +52,11 @@ TEST(SetCommand, KeepsTheLastLine) {
     EXPECT_EQ(set_Command("echo failed; exit 3", result, sizeof(result)), 0);
     EXPECT_STREQ(result, "failed\n");
 
+    // The whole output, for callers that read every line.
+    std::string all;
+    EXPECT_EQ(get_Command_Output("printf 'first\\nsecond\\nlast'", &all), 0);
+    EXPECT_EQ(all, "first\nsecond\nlast");
+
     // A one-byte buffer holds only the terminator, and the call still ends.
     char one[1] = {'x'};
     EXPECT_EQ(set_Command("echo something", one, sizeof(one)), 0);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 enum Systemd_Command : uint32_t {
     START = 0,
@@ -50,8 +51,14 @@ constexpr int64_t command_kill_grace_ms = 5000;
 // line with the last line it wrote to standard error.
 int8_t set_Command(const char* cmd, char* result, int length, Command_Use use = COMMAND_QUERY);
 
-// set_Command with an explicit time limit.
-int8_t run_Command(const char* cmd, char* result, int length, Command_Use use, int64_t limit_ms);
+// Runs `cmd` as set_Command does and puts its whole standard output (up to
+// 64 KiB) into `*output`; 0 when it ran, -1 when it could not be started.
+int8_t get_Command_Output(const char* cmd, std::string* output, Command_Use use = COMMAND_QUERY);
+
+// set_Command with an explicit time limit, and the whole output into
+// `*output` when given.
+int8_t run_Command(const char* cmd, char* result, int length, Command_Use use, int64_t limit_ms,
+                   std::string* output = nullptr);
 
 // While the calling thread runs a command, `*sink` holds the monotonic time
 // (ms) by which the call will have returned at the latest; 0 otherwise. For

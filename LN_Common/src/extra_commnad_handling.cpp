@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,8 @@ const int64_t kill_grace_ms = command_kill_grace_ms;
 const size_t stderr_tail_size = 4096;
 // Characters of a command line or stderr line in the ERROR line.
 const size_t reported_text_length = 160;
+// Bytes of output kept for get_Command_Output.
+const size_t whole_output_limit = 65536;
 
 thread_local std::atomic<int64_t>* deadline_sink = nullptr;
 
@@ -53,10 +56,15 @@ int64_t get_Command_Limit_ms(Command_Use use) {
 // Collects output the way fgets(result, length, ...) called until the end
 // of the output leaves it: every piece ends at a line feed or after
 // `length` - 1 characters, and only the last piece is kept.
+// With `whole` given, the whole output (up to whole_output_limit bytes) goes
+// there as well.
 class Last_Piece {
 public:
-    explicit Last_Piece(int length) : piece_size(length > 1 ? static_cast<size_t>(length) - 1 : 0) {}
+    explicit Last_Piece(int length, std::string* whole_output = nullptr)
+        : piece_size(length > 1 ? static_cast<size_t>(length) - 1 : 0), whole(whole_output) {}
     void add(const char* bytes, size_t count) {
+        if (whole != nullptr && whole->size() < whole_output_limit)
+            whole->append(bytes, std::min(count, whole_output_limit - whole->size()));
         for (size_t i = 0; i < count; i++) {
             printed = true;
             if (piece_size == 0)
@@ -80,6 +88,7 @@ public:
 
 private:
     size_t piece_size;
+    std::string* whole;
     bool printed = false;
     std::string current;
     std::string last;
@@ -247,7 +256,12 @@ int8_t set_Command(const char* cmd, char* result, int length, Command_Use use) {
     return run_Command(cmd, result, length, use, get_Command_Limit_ms(use));
 }
 
-int8_t run_Command(const char* cmd, char* result, int length, Command_Use use, int64_t limit_ms) {
+int8_t get_Command_Output(const char* cmd, std::string* output, Command_Use use) {
+    return run_Command(cmd, nullptr, 0, use, get_Command_Limit_ms(use), output);
+}
+
+int8_t run_Command(const char* cmd, char* result, int length, Command_Use use, int64_t limit_ms,
+                   std::string* output) {
     Unique_Fd out;
     Unique_Fd err;
     pid_t pid = start_Shell(cmd, &out, &err);
@@ -256,11 +270,11 @@ int8_t run_Command(const char* cmd, char* result, int length, Command_Use use, i
                   get_Log_Escaped(cmd, reported_text_length).c_str(), strerror(errno));
         return -1;
     }
-    Last_Piece output(result != nullptr ? length : 0);
+    Last_Piece last(result != nullptr ? length : 0, output);
     Outcome outcome;
     outcome.limit_ms = limit_ms;
-    wait_Command(pid, &out, &err, &output, &outcome);
-    output.store(result, length);
+    wait_Command(pid, &out, &err, &last, &outcome);
+    last.store(result, length);
     report_Outcome(cmd, outcome, use);
     return 0;
 }
