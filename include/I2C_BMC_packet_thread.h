@@ -33,6 +33,10 @@ void set_I2C_BMC_Packet_Thread_Stop();
 // True while the link thread runs and its queues are ready.
 bool get_I2C_BMC_Packet_Thread_Start_Flag();
 
+// True while the link runs and its loop is moving: it completed a pass
+// recently, or it is inside a command that has not reached its time limit.
+bool get_I2C_BMC_Packet_Thread_Alive();
+
 // Carries out one packet the BMC sent, by its subaddress: the IPv4 settings
 // and their apply, or the hostname. A packet without data is skipped. Runs on
 // the link thread; the packet is only borrowed.

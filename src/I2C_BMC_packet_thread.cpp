@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "config.h"
+#include "extra_command_handling.h"
 #include "linux_gpio.h"
 #include "log.h"
 #include "network.h"
@@ -70,6 +71,14 @@ const useconds_t start_poll_us = 10 * 1000;
 std::atomic<bool> thread_start_flag{false};
 std::atomic<bool> thread_stop_request_flag{false};
 std::atomic<bool> thread_ended_flag{false};
+
+// For the watchdog: when the loop last completed a pass, and until when the
+// command the thread is running may take (0 when none runs); monotonic ms.
+std::atomic<int64_t> last_pass_ms{0};
+std::atomic<int64_t> command_deadline_ms{0};
+// A pass longer than this (outside a command) means the loop is stuck: a
+// pass is 20 ms plus one packet and its request's file work.
+const int64_t pass_silence_limit_ms = 30000;
 pthread_t thread;
 int (*BMC_Packet_Receive_Error_Handler)(BMC::Packet*, uint8_t) = nullptr;
 
@@ -227,6 +236,8 @@ void* I2C_BMC_Packet_Thread(void* /* arg */) {
     TX_queue.init(queue_size);
     RX_queue.init(queue_size);
     TX_queue.set_Lock_Control_Handler(set_Mutex_Lock, &TX_queue_mutex);
+    set_Command_Deadline_Sink(&command_deadline_ms);
+    last_pass_ms.store(get_Log_Monotonic_ms());
     thread_start_flag.store(true, std::memory_order_release);
     LOG_DEBUG("thread start");
 
@@ -236,6 +247,7 @@ void* I2C_BMC_Packet_Thread(void* /* arg */) {
             set_I2C_Packet_Read(bus.get());
         else if (get_TX_Queue_Count() != 0)
             set_I2C_Packet_Transmit(bus.get());
+        last_pass_ms.store(get_Log_Monotonic_ms());
         usleep(link_pass_us);
     }
 
@@ -328,6 +340,13 @@ void set_I2C_BMC_Packet_Thread_Stop() {
     pthread_join(thread, nullptr);
 }
 
+bool get_I2C_BMC_Packet_Thread_Alive() {
+    if (!thread_start_flag.load(std::memory_order_acquire))
+        return false;
+    int64_t now = get_Log_Monotonic_ms();
+    return now - last_pass_ms.load() < pass_silence_limit_ms || now < command_deadline_ms.load();
+}
+
 bool get_I2C_BMC_Packet_Thread_Start_Flag() {
     return thread_start_flag.load(std::memory_order_acquire);
 }
@@ -354,23 +373,23 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet) {
         Network::set_Config(Network::MODE, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS:
-        LOG_DEBUG("IP_ADDRESS=%s ", data);
+        LOG_DEBUG("IP_ADDRESS=%s ", get_Log_Escaped(data).c_str());
         Network::set_Config(Network::IP_ADDRESS, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_GATEWAY:
-        LOG_DEBUG("GATEWAY=%s ", data);
+        LOG_DEBUG("GATEWAY=%s ", get_Log_Escaped(data).c_str());
         Network::set_Config(Network::GATEWAY, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK:
-        LOG_DEBUG("SUBNETMASK=%s ", data);
+        LOG_DEBUG("SUBNETMASK=%s ", get_Log_Escaped(data).c_str());
         Network::set_Config(Network::SUBNETMASK, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS1:
-        LOG_DEBUG("DNS1=%s ", data);
+        LOG_DEBUG("DNS1=%s ", get_Log_Escaped(data).c_str());
         Network::set_Config(Network::DNS1, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_DNS2:
-        LOG_DEBUG("DNS2=%s ", data);
+        LOG_DEBUG("DNS2=%s ", get_Log_Escaped(data).c_str());
         Network::set_Config(Network::DNS2, data);
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_APPLY:
@@ -378,11 +397,11 @@ void I2C_BMC_Packet_Hander(BMC::Packet* packet) {
         Network::set_Config_Apply();
         break;
     case BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME:
-        LOG_DEBUG("HOSTNAME=%s ", data);
+        LOG_DEBUG("HOSTNAME=%s ", get_Log_Escaped(data).c_str());
         set_Config_Hostname(data);
         break;
     default:
-        LOG_DEBUG("default=%s ", data);
+        LOG_DEBUG("default=%s ", get_Log_Escaped(data).c_str());
         break;
     }
 }

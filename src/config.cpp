@@ -122,7 +122,7 @@ int get_Config_OS_Info(char* buffer) {
 bool set_Config_Hostname(const char* buffer) {
     if (buffer == nullptr)
         return false;
-    LOG_DEBUG("buffer=%s  ", buffer);
+    LOG_DEBUG("buffer=%s  ", get_Log_Escaped(buffer).c_str());
     // The name reaches a shell: only a valid hostname goes on, and a refused
     // one is not remembered, so asking for it again is refused again.
     if (!System_Info::is_Valid_Hostname(buffer)) {
@@ -132,7 +132,7 @@ bool set_Config_Hostname(const char* buffer) {
     if (strcmp(buffer, hostname) == 0)
         return false;
     copy_Text(hostname, sizeof(hostname), buffer);
-    LOG_DEBUG("hostname=%s  ", hostname);
+    LOG_DEBUG("hostname=%s  ", get_Log_Escaped(hostname).c_str());
 
     // A valid name has at most 64 characters of letters, digits, hyphens and
     // dots: it fits, and the quotes keep it one argument.
@@ -140,10 +140,10 @@ bool set_Config_Hostname(const char* buffer) {
     int formed = snprintf(command, sizeof(command), "hostnamectl set-hostname '%s'", hostname);
     if (formed < 0 || static_cast<size_t>(formed) >= sizeof(command))
         return false;
-    LOG_DEBUG("buffer_command=%s  ", command);
+    LOG_DEBUG("buffer_command=%s  ", get_Log_Escaped(command).c_str());
 
     char output[128] = {};
-    set_Command(command, output, sizeof(output));
+    set_Command(command, output, sizeof(output), COMMAND_ACTION);
     trim_Command_Output(output);
     return false;
 }

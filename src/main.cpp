@@ -15,6 +15,7 @@
 #include "config.h"
 #include "log.h"
 #include "network.h"
+#include "service_notify.h"
 #include "sensor.h"
 #include "system_info.h"
 
@@ -133,6 +134,29 @@ void update_Broadcast_Packet(bool product_info_send) {
     }
 }
 
+// The service manager's view: READY=1 with the first STATUS line once the
+// link runs and the first description set is queued, a new STATUS line when
+// the address changes, and WATCHDOG=1 on every cycle in which the link's
+// loop is moving too, so that a hung main loop or link thread gets the
+// daemon killed and started again. Without a link (the bus did not open)
+// there is nothing to watch but this loop.
+void set_Service_State(bool link_started, const char* manager) {
+    static bool ready = false;
+    static std::string last_address;
+    std::string address = Network::get_Default_IP_Info().ip4_address;
+    if (!ready || address != last_address) {
+        char state[160];
+        snprintf(state, sizeof(state), "%sSTATUS=%s; network manager %s; eth0 address %s",
+                 ready ? "" : "READY=1\n", link_started ? "BMC link running" : "no BMC link",
+                 manager, address.empty() ? "none" : address.c_str());
+        set_Service_Notify(state);
+        ready = true;
+        last_address = address;
+    }
+    if (!link_started || get_I2C_BMC_Packet_Thread_Alive())
+        set_Service_Notify("WATCHDOG=1");
+}
+
 int BMC_Broadcast_Packet_Handler(const BMC::Packet& /* packet */) {
     return 0;
 }
@@ -155,8 +179,12 @@ int main(int /* argc */, char** /* argv */) {
 
     Network::set_Interface_Name("eth0");
     init_PEC_Sensor();
+    // Read before the link thread starts, which owns the network settings
+    // from then on.
+    const char* manager = Network::get_Manager_Type_String();
     // Without a link the daemon carries on: its reports are then dropped.
-    init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler, BMC_Packet_Receive_Error_Handler);
+    bool link_started = init_I2C_BMC_Packet_Thread(BMC_Broadcast_Packet_Handler,
+                                                   BMC_Packet_Receive_Error_Handler) == 0;
 
     char version[16] = {};
     get_Config_Version(version);
@@ -164,10 +192,12 @@ int main(int /* argc */, char** /* argv */) {
              __TIME__);
 
     update_Broadcast_Packet(true);
+    set_Service_State(link_started, manager);
     for (;;) {
         Network::update_Default_IP_Info();
         update_Temperature();
         update_Broadcast_Packet(false);
+        set_Service_State(link_started, manager);
         sleep(2);
     }
 }

@@ -111,7 +111,7 @@ void init_PEC_Sensor() {
         snprintf(command, sizeof(command),
                  "echo adm1032 0x%x > /sys/class/i2c-adapter/i2c-%d/new_device", address,
                  temp_sensor_i2c_adapter_number);
-        if (set_Command(command, nullptr, 0) != 0)
+        if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
             LOG_ERROR("bmc temp sensor load error");
         // The driver needs a moment to bind and create its hwmon device.
         sleep(5);

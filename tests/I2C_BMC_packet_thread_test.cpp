@@ -169,6 +169,9 @@ TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
         }
         make_Request(&packet, 200, std::string(250, 'd'));
         I2C_BMC_Packet_Hander(&packet);
+        // A BMC's control bytes and line breaks stay inside its DEBUG line.
+        make_Request(&packet, 201, "x\n\033[31m[ERROR]\tfake\x80");
+        I2C_BMC_Packet_Hander(&packet);
         out << "netplan_files=" << access("/etc/netplan/01-netcfg.yaml", F_OK) << "\n";
     });
     if (child.skipped)
@@ -183,6 +186,10 @@ TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
     EXPECT_NE(child.log.find(std::string(debug_prefix) + "default=" + std::string(250, 'd') +
                              " \033[0m\n"),
               std::string::npos);
+    EXPECT_NE(child.log.find(std::string(debug_prefix) +
+                             "default=x\\x0A\\x1B[31m[ERROR]\\x09fake\\x80 \033[0m\n"),
+              std::string::npos)
+        << child.log;
     // Nothing reached the network code or the hostname.
     EXPECT_EQ(get_Calls(), "");
 }

@@ -1,10 +1,16 @@
 #include "extra_command_handling.h"
 
+#include "log_capture.h"
+#include "support/files.h"
 #include "support/fixtures.h"
+#include "support/waits.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cstdio>
 #include <cstring>
@@ -45,6 +51,11 @@ TEST(SetCommand, KeepsTheLastLine) {
     // The exit status is not part of the result.
     EXPECT_EQ(set_Command("echo failed; exit 3", result, sizeof(result)), 0);
     EXPECT_STREQ(result, "failed\n");
+
+    // The whole output, for callers that read every line.
+    std::string all;
+    EXPECT_EQ(get_Command_Output("printf 'first\\nsecond\\nlast'", &all), 0);
+    EXPECT_EQ(all, "first\nsecond\nlast");
 
     // A one-byte buffer holds only the terminator, and the call still ends.
     char one[1] = {'x'};
@@ -104,4 +115,64 @@ TEST_F(Fake_Systemctl, ServiceStatus) {
                            "systemctl[is-active][NetworkManager]\n"
                            "systemctl[is-active][NetworkManager]\n"
                            "systemctl[is-active][NetworkManager]\n");
+}
+
+// How a command ended, as its one ERROR line says it, per use: a query's
+// non-zero exit is its answer and stays quiet; the rest is reported with the
+// last line of standard error, escaped.
+TEST(SetCommand, FailuresAreReportedOnce) {
+    struct Row {
+        Command_Use use;
+        const char* command;
+        const char* line; // the ERROR text, or "" for none
+    };
+    const Row rows[] = {
+        {COMMAND_ACTION, "true", ""},
+        {COMMAND_QUERY, "echo inactive; echo gone >&2; exit 3", ""},
+        {COMMAND_APPLY, "echo out; echo first >&2; printf 'bad\\033[2J\\n\\n' >&2; exit 2",
+         "\"echo out; echo first >&2; printf 'bad\\033[2J\\n\\n' >&2; exit 2\" failed with exit "
+         "status 2: bad\\x1B[2J"},
+        {COMMAND_ACTION, "exit 1", "\"exit 1\" failed with exit status 1"},
+        {COMMAND_APPLY, "/nonexistent/netplan apply",
+         "\"/nonexistent/netplan apply\" failed with exit status 127: sh: 1: "
+         "/nonexistent/netplan: not found"},
+        {COMMAND_QUERY, "kill -9 $$", "\"kill -9 $$\" killed by signal 9"},
+    };
+    for (const Row& row : rows) {
+        Log_Capture log;
+        char result[64] = {};
+        EXPECT_EQ(set_Command(row.command, result, sizeof(result), row.use), 0) << row.command;
+        const std::string expected =
+            *row.line == '\0' ? ""
+                              : "\033[31m[ERROR]\t[Command] report_Outcome: " +
+                                    std::string(row.line) + "\033[0m\n";
+        EXPECT_EQ(log.text(), expected) << row.command;
+    }
+}
+
+// A command past its limit is ended with its whole process group (also a
+// child that ignores SIGTERM), reported once, and the caller goes on with
+// what the command printed.
+TEST(SetCommand, HungCommandIsKilledWithItsChildren) {
+    const std::string pid_file = testing::TempDir() + "hung_command_child";
+    for (const char* ignore : {"", "trap '' TERM; "}) {
+        remove(pid_file.c_str());
+        const std::string command = std::string(ignore) + "echo partial; sleep 600 & echo $! > " +
+                                    pid_file + "; sleep 600";
+        Log_Capture log;
+        char result[32] = {};
+        EXPECT_EQ(run_Command(command.c_str(), result, sizeof(result), COMMAND_APPLY, 300), 0);
+        EXPECT_STREQ(result, "partial\n");
+        EXPECT_EQ(log.text(), "\033[31m[ERROR]\t[Command] report_Outcome: \"" + command +
+                                  "\" killed after its 0.3 s time limit\033[0m\n");
+        const pid_t child = static_cast<pid_t>(std::stol("0" + read_File(pid_file)));
+        ASSERT_GT(child, 0);
+        // The orphaned child is gone once its new parent has reaped it.
+        EXPECT_TRUE(eventually([child] { return kill(child, 0) != 0; }, std::chrono::seconds(30)))
+            << child;
+    }
+    char result[16] = {};
+    EXPECT_EQ(set_Command("echo next", result, sizeof(result)), 0);
+    EXPECT_STREQ(result, "next\n");
+    remove(pid_file.c_str());
 }

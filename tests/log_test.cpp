@@ -2,9 +2,12 @@
 
 #include "log_capture.h"
 #include "support/files.h"
+#include "os_wrappers.h"
 #include "support/shell.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,10 +30,13 @@ void write_All_Levels() {
 }
 
 // Runs this test program again with DEBUG set to `value` (or unset) and
-// returns what the probe test below printed.
-std::string probe_Debug_Switch(const char* value, const char* redirect = "2>&1") {
+// returns what the probe test below printed. `environment` goes before it
+// ("NAME=value ...").
+std::string probe_Debug_Switch(const char* value, const char* redirect = "2>&1",
+                               const std::string& environment = "") {
     std::string command =
         value == nullptr ? "env -u DEBUG " : "env DEBUG='" + std::string(value) + "' ";
+    command += environment + " ";
     command += "/proc/self/exe --gtest_filter=LogProbe.PrintDebugSwitch ";
     command += redirect;
     // /proc/self/exe of the shell would be the shell: resolve it here.
@@ -129,4 +135,123 @@ TEST(Log, ConsoleStreamsThroughAPipe) {
     EXPECT_EQ(out.find("[ERROR]"), std::string::npos) << out;
     const std::string err = probe_Debug_Switch("1", "2>&1 >/dev/null");
     EXPECT_EQ(err, "\033[31m[ERROR]\t[Test] TestBody: to the console\033[0m\n");
+}
+
+// systemd names the journal's stream by "device:inode" in JOURNAL_STREAM: a
+// stream that is it gets each line's priority first and no colour; any
+// other stream keeps the console bytes, whatever JOURNAL_STREAM says.
+TEST(Log, JournalStreamGetsPrioritiesAndNoColour) {
+    const std::string path = testing::TempDir() + "log_journal_stream";
+    write_File(path, "");
+    struct stat status = {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    const std::string id = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    const std::string other = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino + 1);
+
+    File_Ptr file(fopen(path.c_str(), "r"));
+    ASSERT_TRUE(file);
+    struct Row {
+        std::string journal_stream;
+        bool journal;
+    };
+    const Row rows[] = {{id, true},           {other, false},    {id + ":1", false},
+                        {id + "x", false},    {"", false},       {"journal", false},
+                        {":" + id, false}};
+    for (const Row& row : rows)
+        EXPECT_EQ(is_Journal_Stream(fileno(file.get()), row.journal_stream.c_str()), row.journal)
+            << row.journal_stream;
+    EXPECT_FALSE(is_Journal_Stream(fileno(file.get()), nullptr));
+    EXPECT_FALSE(is_Journal_Stream(-1, id.c_str()));
+
+    // The whole program with both streams on that file, and then with a
+    // JOURNAL_STREAM that names another stream.
+    const char* const journal_lines[] = {"\n<7>[DEBUG]\t[Test] TestBody: first line\n",
+                                         "\n<6>[INFO]\t[Test] TestBody: to the console\n",
+                                         "\n<3>[ERROR]\t[Test] TestBody: to the console\n"};
+    const char* const console_lines[] = {
+        "\n\033[32m[DEBUG]\t[Test] TestBody: first line\033[0m\n",
+        "\n[INFO]\t[Test] TestBody: to the console\n",
+        "\n\033[31m[ERROR]\t[Test] TestBody: to the console\033[0m\n"};
+    for (bool journal : {true, false}) {
+        write_File(path, "");
+        probe_Debug_Switch("1", (">>" + path + " 2>&1").c_str(),
+                           "JOURNAL_STREAM=" + (journal ? id : other));
+        const std::string text = read_File(path);
+        for (const char* line : journal ? journal_lines : console_lines)
+            EXPECT_NE(text.find(line), std::string::npos) << journal << text;
+        EXPECT_EQ(text.find('\033') == std::string::npos, journal) << text;
+    }
+    remove(path.c_str());
+}
+
+TEST(Log, EscapedTextForLines) {
+    struct Row {
+        std::string in;
+        size_t max_length;
+        const char* out;
+    };
+    const Row rows[] = {
+        {"192.168.0.1", 256, "192.168.0.1"},
+        {"a\nfake [ERROR] line", 256, "a\\x0Afake [ERROR] line"},
+        {"\033[2Jcleared", 256, "\\x1B[2Jcleared"},
+        {"tab\there\r", 256, "tab\\x09here\\x0D"},
+        {"\x7f\x80\xff~ ", 256, "\\x7F\\x80\\xFF~ "},
+        {"back\\slash", 256, "back\\slash"},
+        {"abcdef", 4, "abcd..."},
+        {"abcd", 4, "abcd"},
+        {"", 256, ""},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(get_Log_Escaped(row.in.c_str(), row.max_length), row.out) << row.in;
+    EXPECT_EQ(get_Log_Escaped(nullptr), "");
+}
+
+// One repeating error over a timeline: each row is an occurrence (text) or
+// the end of the condition (nullptr) at a time, and what the limiter says.
+TEST(Log, RepeatLimiterFirstSummaryAndClear) {
+    const int64_t minute = Log_Repeat_Limiter::summary_interval_ms;
+    struct Row {
+        const char* text;
+        int64_t at;
+        int action; // a Log_Repeat_Limiter::Action, or for a clear: 1 = line due
+        unsigned repeats;
+    };
+    const Row rows[] = {
+        {"Read Failed, EIO", 0, Log_Repeat_Limiter::WRITE_FIRST, 0},
+        {"Read Failed, EIO", 20, Log_Repeat_Limiter::HOLD, 0},
+        {"Read Failed, EIO", minute - 1, Log_Repeat_Limiter::HOLD, 0},
+        {"Read Failed, EIO", minute, Log_Repeat_Limiter::WRITE_SUMMARY, 3},
+        {"Read Failed, EIO", minute + 20, Log_Repeat_Limiter::HOLD, 0},
+        {"Read Failed, EIO", 2 * minute + 5, Log_Repeat_Limiter::WRITE_SUMMARY, 2},
+        {nullptr, 2 * minute + 30, 1, 5},
+        {nullptr, 2 * minute + 40, 0, 0},
+        // Once, then gone: no all-clear line for a single failure.
+        {"Read Failed, EIO", 3 * minute, Log_Repeat_Limiter::WRITE_FIRST, 0},
+        {nullptr, 3 * minute + 20, 0, 0},
+        // Another text starts afresh.
+        {"Read Failed, EIO", 4 * minute, Log_Repeat_Limiter::WRITE_FIRST, 0},
+        {"Read Failed, EBADF", 4 * minute + 20, Log_Repeat_Limiter::WRITE_FIRST, 0},
+        {"Read Failed, EBADF", 4 * minute + 40, Log_Repeat_Limiter::HOLD, 0},
+    };
+    Log_Repeat_Limiter limiter;
+    for (const Row& row : rows) {
+        unsigned repeats = 0;
+        int action = row.text != nullptr ? limiter.note(row.text, row.at, &repeats)
+                                         : (limiter.clear(&repeats) ? 1 : 0);
+        EXPECT_EQ(action, row.action) << "at " << row.at;
+        if (row.action == Log_Repeat_Limiter::WRITE_SUMMARY || row.text == nullptr) {
+            EXPECT_EQ(repeats, row.repeats) << "at " << row.at;
+        }
+    }
+
+    // The lines: the first keeps its text, the all-clear carries the count.
+    Log_Capture log;
+    Log_Repeat_Limiter line_limiter;
+    for (int pass = 0; pass < 3; pass++)
+        LOG_ERROR_LIMITED(line_limiter, "Read Failed, %s", "Input/output error");
+    LOG_ERROR_CLEARED(line_limiter);
+    LOG_ERROR_CLEARED(line_limiter);
+    EXPECT_EQ(log.text(), "\033[31m[ERROR]\t[Test] TestBody: Read Failed, Input/output error\033[0m\n"
+                          "[INFO]\t[Test] TestBody: Read Failed, Input/output error: cleared after "
+                          "2 repeats\n");
 }

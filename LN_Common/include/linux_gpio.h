@@ -2,6 +2,8 @@
 // line-handle/line-event interface): read its level, drive an output.
 #pragma once
 
+#include "log.h"
+
 #include <cstdint>
 #include <string>
 
@@ -33,4 +35,5 @@ public:
 
 private:
     int target_fd;
+    Log_Repeat_Limiter read_error_limiter;
 };

@@ -48,6 +48,8 @@ public:
 
     // Display text of each MANAGER_TYPE, indexed by its value.
     static const char* const MANAGER_TYPE_STRING[4];
+    // Display text of the manager that the host uses now.
+    static const char* get_Manager_Type_String();
 
     // Samples the live IPv4 address, netmask and gateway of the default route's
     // interface; raises the update flag when they changed.

@@ -110,9 +110,11 @@ bool Linux_GPIO::get_Value() {
     struct gpiohandle_data data;
     memset(&data, 0, sizeof(data));
     if (ioctl(target_fd, GPIOHANDLE_GET_LINE_VALUES_IOCTL, &data) < 0) {
-        LOG_ERROR("Read Failed, %s", strerror(errno));
+        // The link reads the line on every 20 ms pass.
+        LOG_ERROR_LIMITED(read_error_limiter, "Read Failed, %s", strerror(errno));
         return false;
     }
+    LOG_ERROR_CLEARED(read_error_limiter);
     return data.values[0] != 0;
 }
 

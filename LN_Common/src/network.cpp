@@ -310,6 +310,10 @@ bool Network::get_Network_Manager_Service_Status() {
     return strstr(answer, "inactive") == nullptr;
 }
 
+const char* Network::get_Manager_Type_String() {
+    return MANAGER_TYPE_STRING[get_Manager_Type(nullptr, 0)];
+}
+
 Network::MANAGER_TYPE Network::get_Manager_Type(char* buffer, unsigned int buffer_length) {
     if (get_netplan_Config_Exist(buffer, buffer_length))
         return NETPLAN;
@@ -424,19 +428,19 @@ bool Network::set_Config_Apply() {
             LOG_ERROR("Static setting not usable (%s): networking not restarted", why.c_str());
             return false;
         }
-        set_Command("systemctl restart networking.service", nullptr, 0);
+        set_Command("systemctl restart networking.service", nullptr, 0, COMMAND_APPLY);
         return true;
     }
     case NETPLAN:
         update_netplan_Config();
-        set_Command("netplan apply", nullptr, 0);
+        set_Command("netplan apply", nullptr, 0, COMMAND_APPLY);
         return true;
     case NETWORK_MANAGER: {
         update_Network_Manager_Config();
         char command[128];
         snprintf(command, sizeof(command), "nmcli device reapply %s",
                  config.target_interface.c_str());
-        set_Command(command, nullptr, 0);
+        set_Command(command, nullptr, 0, COMMAND_APPLY);
         return true;
     }
     default:
@@ -533,7 +537,7 @@ void Network::init_Network_Manager_Config() {
             LOG_INFO("Removed old Config");
     }
 
-    set_Command("nmcli con reload", nullptr, 0);
+    set_Command("nmcli con reload", nullptr, 0, COMMAND_ACTION);
     LOG_INFO("Config Reloaded");
 }
 
@@ -576,7 +580,7 @@ void Network::update_Network_Manager_Config() {
         LOG_ERROR("Command too long for %s: nothing sent", config.target_interface.c_str());
         return;
     }
-    set_Command(command, nullptr, 0);
+    set_Command(command, nullptr, 0, COMMAND_ACTION);
 }
 
 uint8_t Network::get_Network_Manager_Config(CONFIG_TYPE type, char* buffer,

@@ -16,11 +16,8 @@ static const char* const __log_tag = "System Info";
 
 namespace {
 
-// Host access: the only places that open pipes and files.
-Pipe_Ptr open_Command_Pipe(const char* command) {
-    return Pipe_Ptr(popen(command, "r"));
-}
-
+// Host access: the only place that opens files (commands go through the
+// command runner).
 File_Ptr open_Text_File(const char* path) {
     return File_Ptr(fopen(path, "r"));
 }
@@ -89,19 +86,27 @@ void System_Info::set_Hostname(std::string value) {
     int formed = snprintf(command, sizeof(command), "hostnamectl set-hostname '%s'", value.c_str());
     if (formed < 0 || static_cast<size_t>(formed) >= sizeof(command))
         return;
-    if (set_Command(command, nullptr, 0) != 0)
+    if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
         LOG_ERROR("set_Command() Error");
 }
 
 bool System_Info::get_Disk_Info(uint8_t* disk_count, std::string* disk_name,
                                 std::string* disk_size) {
-    Pipe_Ptr pipe = open_Command_Pipe(disk_list_command);
-    if (!pipe) {
+    // Through the command runner, so that a hung lsblk is ended at its limit.
+    std::string listing;
+    if (get_Command_Output(disk_list_command, &listing) != 0) {
         LOG_ERROR("popen() Error");
         return false;
     }
-    char line[256];
-    while (fgets(line, sizeof(line), pipe.get()) != nullptr) {
+    size_t start = 0;
+    while (start < listing.size()) {
+        size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        // A line as a 256-byte line buffer holds it; lsblk's are far shorter.
+        char line[256];
+        snprintf(line, sizeof(line), "%s", listing.substr(start, end - start).c_str());
+        start = end + 1;
         char* save = nullptr;
         const char* name = strtok_r(line, " \t\n", &save);
         const char* size = name ? strtok_r(nullptr, " \t\n", &save) : nullptr;

@@ -109,6 +109,8 @@ daemon_env=(
     "PATH=$BENCH_STANDINS:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
     "HOME=/root" "LANG=C.UTF-8" "BENCH_RUN_DIR=$R"
     "LD_PRELOAD=$BENCH_INTERPOSER" "PEC_BENCH_SOCKET=$R/sim.sock"
+    # Where the daemon tells a service manager its state; a test may listen.
+    "NOTIFY_SOCKET=$R/notify.sock"
 )
 if [ "$BENCH_DEBUG" = 1 ]; then
     daemon_env+=("DEBUG=1")

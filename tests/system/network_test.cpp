@@ -8,6 +8,7 @@
 // Needs root: the bench's sandbox uses mount, network and PID namespaces.
 
 #include "system/support/card_host.h"
+#include "system/support/daemon_log.h"
 #include "system/support/fixture_and_waits.h"
 
 #include "support/files.h"
@@ -402,6 +403,42 @@ TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddre
     expect_Network_Manager_Static(bench(), a);
     EXPECT_EQ(count_Of(bench().daemon_stdout(), "Generated:"), 1u);
     expect_No_Network_Errors(bench());
+}
+
+// An apply whose command fails gets one ERROR line with the command's last
+// line of standard error; one that hangs is killed at its time limit (the
+// real one: two minutes) with one ERROR line, and the link then serves the
+// request queued behind it.
+TEST_F(NetworkSystem, FailingOrHungApplyIsReportedAndTheLinkGoesOn) {
+    const Addressing a = {"198.51.100.23", "255.255.255.0", 24,
+                          "198.51.100.1",  "203.0.113.53",  "198.51.100.53"};
+    if (!start_Host("netplan", "netplan"))
+        return;
+    const std::string failed =
+        error_line("Command", "report_Outcome",
+                   "\"netplan apply\" failed with exit status 1: netplan (bench stand-in): apply "
+                   "failed as the test asked");
+    const std::string killed = error_line("Command", "report_Outcome",
+                                          "\"netplan apply\" killed after its 120.0 s time limit");
+    write_File(bench().run_dir() + "/netplan-apply.fail", "");
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench(), a));
+    EXPECT_TRUE(eventually([&] { return contains(bench().daemon_stderr(), failed); }, seconds(60)))
+        << daemon_Log(bench());
+
+    remove((bench().run_dir() + "/netplan-apply.fail").c_str());
+    write_File(bench().run_dir() + "/netplan-apply.hang", "");
+    std::string error;
+    ASSERT_TRUE(bench().run_script("apply\nhostname card-17\n", &error)) << error;
+    EXPECT_TRUE(eventually([&] { return contains(bench().daemon_stderr(), killed); }, seconds(200)))
+        << daemon_Log(bench());
+    EXPECT_TRUE(eventually([&] { return in_sandbox(bench(), "hostname") == "card-17\n"; },
+                           seconds(60)))
+        << daemon_Log(bench());
+    const std::string errors = bench().daemon_stderr();
+    EXPECT_EQ(count_Of(errors, failed), 1u) << errors;
+    EXPECT_EQ(count_Of(errors, killed), 1u) << errors;
+    EXPECT_EQ(calls_Of(bench(), "netplan", "apply").size(), 2u);
+    EXPECT_TRUE(bench().daemon_running());
 }
 
 // Texts that are not a dotted-quad address: each is refused with an ERROR

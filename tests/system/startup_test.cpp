@@ -9,6 +9,13 @@
 #include "support/text.h"
 #include "support/wire_examples.h"
 
+#include "os_wrappers.h"
+#include "support/waits.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
 #include <functional>
 #include <regex>
 
@@ -16,6 +23,69 @@ namespace systest {
 namespace {
 
 class StartupTest : public BenchTest {};
+
+// The service manager's end of NOTIFY_SOCKET, which the bench points into
+// the run directory: every datagram the daemon sent, in order.
+class Notify_Listener {
+public:
+    void bind_At(const std::string& path) {
+        socket_fd.reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        struct sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(path.size(), sizeof(address.sun_path));
+        memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        ASSERT_EQ(bind(socket_fd.get(), reinterpret_cast<struct sockaddr*>(&address),
+                       sizeof(address)),
+                  0)
+            << path << ": " << strerror(errno);
+    }
+    const std::vector<std::string>& messages() {
+        char buffer[512];
+        ssize_t count = 0;
+        while ((count = recv(socket_fd.get(), buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
+            received.emplace_back(buffer, static_cast<size_t>(count));
+        return received;
+    }
+
+private:
+    Unique_Fd socket_fd;
+    std::vector<std::string> received;
+};
+
+// READY=1 comes once, with the first status line, when the link runs and
+// the first description set is queued; the status line follows the address;
+// the watchdog is fed on every cycle.
+TEST_F(StartupTest, TellsTheServiceManagerItsState) {
+    Notify_Listener listener;
+    ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor"), nullptr, [&](Bench& b) {
+        listener.bind_At(b.run_dir() + "/notify.sock");
+    }));
+    ASSERT_NO_FATAL_FAILURE(wait_started(false));
+    const std::string ready = "READY=1\nSTATUS=BMC link running; network manager netplan; eth0 "
+                              "address none";
+    const std::string status = "STATUS=BMC link running; network manager netplan; eth0 address "
+                               "192.0.2.10";
+    auto shown = [&] {
+        std::string all;
+        for (const std::string& m : listener.messages())
+            all += "[" + m + "] ";
+        return all;
+    };
+    auto count = [&](const std::string& message) {
+        size_t n = 0;
+        for (const std::string& m : listener.messages())
+            n += m == message ? 1 : 0;
+        return n;
+    };
+    EXPECT_TRUE(eventually([&] { return count("WATCHDOG=1") >= 3; }, seconds(60)));
+    const std::vector<std::string>& messages = listener.messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], ready) << shown();
+    EXPECT_EQ(count(ready), 1u) << shown();
+    EXPECT_EQ(count(status), 1u) << shown();
+    // The set was queued before READY: its first packet is on the wire.
+    EXPECT_GE(count_events(bench().trace(), is_card_write), 1u);
+}
 
 TEST_F(StartupTest, SendsTheDescriptionSetTwiceFirstWithEmptyAddress) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("netplan")));

@@ -26,6 +26,18 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    // Gives the descriptor up without closing it.
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes the held descriptor and holds `fd` instead.
+    void reset(int fd) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
     // Closes now and returns close()'s result: a failed close can lose data
     // written through the descriptor, so writers check it.
     int close_Now() {

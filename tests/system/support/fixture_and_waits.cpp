@@ -72,10 +72,14 @@ void BenchTest::TearDown() {
     bench_.reset();
 }
 
-void BenchTest::start(const Scenario& sc, const pec_bench::Faults* faults) {
+void BenchTest::start(const Scenario& sc, const pec_bench::Faults* faults,
+                      const std::function<void(Bench&)>& before_daemon) {
     bench_ = std::make_unique<Bench>(sc);
     if (faults != nullptr) {
         bench_->set_faults(*faults);
+    }
+    if (before_daemon) {
+        before_daemon(*bench_);
     }
     ASSERT_TRUE(bench_->start_daemon(daemon_path()))
         << "the bench could not start " << daemon_path();

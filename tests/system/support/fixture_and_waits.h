@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +37,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts a bench with `sc` and the daemon in it. Use with
-    // ASSERT_NO_FATAL_FAILURE(start(sc)).
-    void start(const Scenario& sc, const pec_bench::Faults* faults = nullptr);
+    // Starts a bench with `sc` and the daemon in it; `before_daemon` runs
+    // in between. Use with ASSERT_NO_FATAL_FAILURE(start(sc)).
+    void start(const Scenario& sc, const pec_bench::Faults* faults = nullptr,
+               const std::function<void(Bench&)>& before_daemon = {});
 
     Bench& bench() { return *bench_; }
 
