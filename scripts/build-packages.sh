@@ -34,7 +34,7 @@ release_suffix() {
 build_here() {
     local stage=$1
     shift
-    local release host_arch suffix extra=(debhelper) arch
+    local release host_arch suffix extra=(build-essential debhelper) arch
     release=$(. /etc/os-release && echo "$VERSION_CODENAME")
     host_arch=$(dpkg --print-architecture)
     suffix=$(release_suffix)
@@ -69,23 +69,22 @@ build_here() {
         mv "$tree/debian/changelog.new" "$tree/debian/changelog"
 
         local options=(-b -us -uc -j2)
+        echo "build-packages: $version $arch ($release)"
         (
             if [[ "$arch" != "$host_arch" ]]; then
                 [[ "$arch" == arm64 ]] || { echo "build-packages: cross builds are set up for arm64 only" >&2; exit 1; }
                 # The target's build dependencies are in the sysroot, not installed.
                 export PEC_ARM64_SYSROOT
                 PEC_ARM64_SYSROOT=$(PEC_SYSROOT_RELEASE=$release "$root/scripts/arm64-sysroot.sh" \
-                    "/var/cache/pec-pkg/arm64-sysroot-$release")
+                    "${PEC_PKG_CACHE:-/var/cache/pec-pkg}/arm64-sysroot-$release")
                 # The toolchain's compilers; the tests are not built into a package.
                 export CC=aarch64-linux-gnu-gcc CXX=aarch64-linux-gnu-g++
                 export DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}"
                 options+=(-a"$arch" -d "--build-profiles=cross,nocheck")
             fi
-            echo "build-packages: $version $arch ($release)"
             cd "$tree"
             nice dpkg-buildpackage "${options[@]}"
         ) >"$stage/build-$arch.log" 2>&1 || { tail -n 60 "$stage/build-$arch.log" >&2; return 1; }
-        echo "build-packages: $version $arch built"
     done
 }
 
