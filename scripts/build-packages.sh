@@ -13,6 +13,10 @@
 #       scripts/build-packages.sh              some of them
 #
 # Releases default to "bookworm trixie", architectures to "amd64 arm64".
+# Each build works in build-packages.tmp/RELEASE of the tree (a release's
+# root sees the tree) and leaves its log in OUT_DIR/build-RELEASE-ARCH.log.
+# The arm64 sysroots live in PEC_PKG_CACHE (default /var/cache/pec-pkg) of
+# the system that builds, the roots in PEC_ROOT_CACHE (scripts/release-root.sh).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,7 +45,9 @@ build_here() {
     for arch in "$@"; do
         [[ "$arch" == "$host_arch" ]] || extra+=("crossbuild-essential-$arch")
     done
-    "$root/scripts/install-deps.sh" "${extra[@]}"
+    "$root/scripts/install-deps.sh" "${extra[@]}" >"$stage/install-deps.log" 2>&1 ||
+        { tail -n 30 "$stage/install-deps.log" >&2; return 1; }
+    tail -n 1 "$stage/install-deps.log"
 
     for arch in "$@"; do
         local tree="$stage/$arch/pec-daemon"

@@ -66,7 +66,7 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
     field=$(dpkg-deb -f "$deb" Architecture)
     [[ "$field" == "$arch" ]] || fail "$deb: Architecture is $field, not $arch"
     field=$(dpkg-deb -f "$deb" Version)
-    [[ "$field" == "$version" ]] || fail "$deb: Version $field, not the daemon's $daemon_version for $release: $version"
+    [[ "$field" == "$version" ]] || fail "$deb: Version $field, not $version (the daemon's $daemon_version, for $release)"
     field=$(dpkg-deb -f "$deb" Recommends)
     [[ "$field" == "netplan.io | network-manager | ifupdown" ]] || fail "$deb: Recommends is $field"
     # The libraries it links (from shlibdeps) and the programs it runs.
@@ -83,6 +83,7 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
 
     # verify reports problems on its output (an unknown key only warns), and
     # needs the system's units and the daemon in one root.
+    mkdir -p "$tree$unit_dir"
     cp -rn "$unit_dir/." "$tree$unit_dir/"
     local verify
     if ! verify=$(systemd-analyze verify --man=no --root="$tree" pec-daemon.service 2>&1) ||
