@@ -104,7 +104,7 @@ check_here() {
     id=$(. /etc/os-release && echo "${ID:-}")
     version_id=$(. /etc/os-release && echo "${VERSION_ID:-}")
     [[ "$id" == debian && "$version_id" =~ ^[0-9]+$ ]] ||
-        { echo "check-packages: not a numbered Debian release: $id $version_id" >&2; return 1; }
+        { fail "packages are checked on numbered Debian releases, not $id ${version_id:-(unnumbered)}"; return 1; }
     version="$daemon_version+deb${version_id}u1"
     # Where the release's systemd keeps its units (/lib/systemd/system on
     # Debian 12, /usr/lib/systemd/system on 13), and the yaml-cpp library
@@ -112,6 +112,8 @@ check_here() {
     local unit_dir yaml_cpp
     unit_dir=$(dirname "$(dpkg-query -L systemd | grep -m 1 '/systemd/system/systemd-journald.service$')")
     yaml_cpp=$(dpkg-query -W -f '${Depends}' libyaml-cpp-dev | grep -o 'libyaml-cpp[0-9][^ ,(]*' | head -n 1)
+    [[ "$unit_dir" == */systemd/system && -n "$yaml_cpp" ]] ||
+        { fail "no unit directory ($unit_dir) or yaml-cpp library ($yaml_cpp) found for $release"; return 1; }
 
     local changes=()
     for arch in "$@"; do
