@@ -13,6 +13,7 @@
 #       scripts/build-packages.sh              some of them
 #
 # Releases default to "bookworm trixie", architectures to "amd64 arm64".
+# PEC_PACKAGE_IN_ROOT=1 builds this machine's own release in a root too.
 # Each build works in build-packages.tmp/RELEASE of the tree (a release's
 # root sees the tree) and leaves its log in OUT_DIR/build-RELEASE-ARCH.log.
 # The arm64 sysroots live in PEC_PKG_CACHE (default /var/cache/pec-pkg) of
@@ -138,7 +139,7 @@ for release in $releases; do
     done
     start=$SECONDS
     # shellcheck disable=SC2086 # lists of architectures
-    if [[ "$host_release" == "debian:$release" ]]; then
+    if [[ "$host_release" == "debian:$release" && -z "${PEC_PACKAGE_IN_ROOT:-}" ]]; then
         echo "build-packages: $release on this machine"
         build_here "$stage" $arches
     else
