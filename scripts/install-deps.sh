@@ -25,7 +25,8 @@ else
 fi
 updated=0
 
-# install PACKAGE...: installs those of them that are missing.
+# install PACKAGE...: installs those of them that are missing. Another
+# install running at the same time (CI runs stages side by side) is waited for.
 install() {
     local package status missing=()
     for package in "$@"; do
@@ -36,10 +37,10 @@ install() {
     echo "install-deps: installing ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     if ((!updated)); then
-        "${sudo_cmd[@]}" apt-get update -qq
+        "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
         updated=1
     fi
-    "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 install "${packages[@]}"
