@@ -234,7 +234,9 @@ check_dhcp_apply() {
     else
         fail "eth0 still carries the static 192.0.2.20"
     fi
-    say "eth0 after: $(eth0_addresses); $(ip -4 route show default | head -n 1)"
+    say "eth0 after: $(eth0_addresses); $(ip -4 route show default | xargs)"
+    check "the default route goes via the lease's gateway 10.0.2.2 only" \
+        test "$(ip -4 route show default | awk '{print $3}' | sort -u | xargs)" = 10.0.2.2
     manager_state
     check "the $MANAGER configuration says DHCP" manager_holds dhcp
     if wait_until 60 reported_address "$leased"; then

@@ -24,8 +24,9 @@ mkdir -p "$root/boot" "$root/usr/lib/modules"
 mv "$unpacked/boot/vmlinuz-$version" "$root/boot/"
 # Debian 12's kernel package puts its modules under /lib, Debian 13's under
 # /usr/lib.
-modules=$(ls -d "$unpacked"/lib/modules/"$version" "$unpacked"/usr/lib/modules/"$version" 2>/dev/null | head -n 1)
-mv "$modules" "$root/usr/lib/modules/"
+for modules in "$unpacked"/lib/modules/"$version" "$unpacked"/usr/lib/modules/"$version"; do
+    if [[ -d "$modules" ]]; then mv "$modules" "$root/usr/lib/modules/"; fi
+done
 moddir=$root/usr/lib/modules/$version/kernel
 for unused in drivers/gpu drivers/media drivers/net/wireless drivers/net/ethernet \
     drivers/infiniband drivers/staging drivers/scsi drivers/bluetooth drivers/iio \

@@ -44,8 +44,6 @@ for path in "${order[@]}"; do
     mkdir -p "$initrd/$moddir/$(dirname "$path")"
     case "$path" in
     *.ko.xz) xz -dc "$root/$moddir/$path" >"$initrd/$moddir/${path%.xz}" ;;
-    *.ko.zst) zstd -dcq "$root/$moddir/$path" >"$initrd/$moddir/${path%.zst}" ;;
-    *.ko.gz) gzip -dc "$root/$moddir/$path" >"$initrd/$moddir/${path%.gz}" ;;
     *) cp "$root/$moddir/$path" "$initrd/$moddir/$path" ;;
     esac
     echo "/$moddir/${path%.ko*}.ko" >>"$initrd"/modules.order
