@@ -243,7 +243,8 @@ fi
 
 if ((${#debs[@]} == 0)); then
     step "arm64 packages (scripts/build-packages.sh)"
-    PEC_PACKAGE_ARCHES=arm64 "$top"/scripts/build-packages.sh "$work-deb"
+    PEC_PACKAGE_ARCHES=arm64 PEC_PACKAGE_RELEASES="${needed[*]}" \
+        "$top"/scripts/build-packages.sh "$work-deb"
     debs=("$work-deb"/pec-daemon_*_arm64.deb)
 fi
 if [[ -z "$bench" ]]; then
