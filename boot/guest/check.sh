@@ -86,13 +86,12 @@ check_start() {
 # The line request went to the kernel's own GPIO chip.
 check_gpio() {
     say "$(gpiodetect 2>&1 | head -n 3)"
-    say "$(gpioinfo gpiochip0 2>&1 | head -n 2)"
     # gpiod 1.6 (Debian 12) takes the chip's name, 2.1 (Debian 13) wants -c.
-    local values
+    local values info
     values=$(gpioget gpiochip0 1 2 4 5 6 7 2>&1) || values=$(gpioget -c gpiochip0 1 2 4 5 6 7 2>&1)
     say "free lines 1, 2, 4-7 of gpiochip0 read (3 is the power key): $values"
-    local info
     info=$(gpioinfo gpiochip0 2>/dev/null || gpioinfo -c gpiochip0 2>/dev/null)
+    say "$(head -n 1 <<<"$info")"
     say "line 0: $(grep -E '^\s*line +0:' <<<"$info" | xargs)"
     check "the kernel reports line 0 of gpiochip0 used by \"read feedback\"" \
         grep -qE 'line +0:.*(read feedback.*input|input.*read feedback)' <<<"$info"
