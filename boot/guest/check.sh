@@ -92,7 +92,7 @@ check_gpio() {
     say "free lines 1, 2, 4-7 of gpiochip0 read (3 is the power key): $values"
     info=$(gpioinfo gpiochip0 2>/dev/null || gpioinfo -c gpiochip0 2>/dev/null)
     say "$(head -n 1 <<<"$info")"
-    say "line 0: $(grep -E '^\s*line +0:' <<<"$info" | xargs)"
+    say "$(grep -E '^\s*line +0:' <<<"$info" | xargs)"
     check "the kernel reports line 0 of gpiochip0 used by \"read feedback\"" \
         grep -qE 'line +0:.*(read feedback.*input|input.*read feedback)' <<<"$info"
 }
