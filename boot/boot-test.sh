@@ -1,35 +1,69 @@
 #!/usr/bin/env bash
-# The boot test: the arm64 package on a real Debian 12 system under
-# qemu-system-aarch64 (machine virt, TCG), with systemd as PID 1.
+# The boot test: the arm64 package on real Debian systems under
+# qemu-system-aarch64 (machine virt, TCG), with systemd as PID 1, one boot per
+# release and network manager.
 #
-#   boot/boot-test.sh [--deb FILE --bench DIR] [--manager ifupdown|netplan]...
-#                     [--keep] [--timeout SEC]
+#   boot/boot-test.sh [--deb FILE]... [--debs DIR] [--bench DIR]
+#                     [--boot RELEASE:MANAGER]... [--release R]... [--manager M]...
+#                     [--all] [--keep] [--timeout SEC] [--roots-only]
 #
-# Makes an arm64 root file system from Debian's archive with mmdebstrap
-# (cached), unpacks Debian's arm64 kernel into it and builds a small initrd on
-# this host (no mkinitramfs under emulation), installs the project's arm64
-# package and the bench's arm64 simulator and interposer, and boots it once per
-# network manager (ifupdown and netplan by default). Inside, guest/check.sh
-# checks the daemon under the real systemd and reports on a virtio console;
-# any failed check, a missing report or a boot that outlasts the timeout
-# makes this script fail. Every step prints how long it took.
+# Releases: bookworm (Debian 12), trixie (Debian 13). Managers: ifupdown,
+# netplan (with systemd-networkd), networkmanager. --boot adds one boot;
+# --release and --manager add every pair of the ones given (a missing side
+# means all of that side); --all boots every manager on every release.
+# Without any of these: bookworm:ifupdown trixie:netplan trixie:networkmanager
+# (each release and each manager once).
 #
-# Without --deb and --bench the arm64 package and the bench programs are
-# cross-built first (scripts/build-packages.sh, scripts/cross-build-arm64.sh,
-# into build-boot-deb/ and build-boot-arm64/). Run as root: mmdebstrap, chroot and
-# binfmt_misc need it. PEC_BOOT_CACHE (default /var/cache/pec-boot) keeps the
-# root file system between runs; it is never required. The work tree is
-# PEC_BOOT_WORK (default build-boot/ at the top of the repository).
+# For each release booted, makes an arm64 root file system from Debian's
+# archive with mmdebstrap (cached; the roots still missing are made side by
+# side) holding all three managers and the release's DHCP client, unpacks
+# Debian's arm64 kernel into it and builds a small initrd on this host (no
+# mkinitramfs under emulation), installs the release's arm64 package with
+# apt-get (its dependencies must come from that root: the installability
+# check) and the bench's arm64 simulator and interposer, and makes one image
+# per manager, in which the other two are disabled. Inside, guest/check.sh
+# checks the daemon under the real systemd, among them a static and a DHCP
+# apply from the simulated BMC, and reports on a virtio console; any failed
+# check, a missing report or a boot that outlasts the timeout makes this
+# script fail. Every step prints how long it took. --roots-only makes the
+# root file systems of the boots chosen and stops (no packages needed).
+#
+# Packages: the release's is picked from those given by its version suffix
+# (pec-daemon_<version>+deb12u1_arm64.deb for bookworm, +deb13u1 for
+# trixie); a package with no such suffix counts as bookworm's. Without --deb
+# or --debs the arm64 packages are built first (scripts/build-packages.sh,
+# into build-boot-deb/); without --bench the bench programs are cross-built
+# (scripts/cross-build-arm64.sh, into build-boot-arm64/). Run as root:
+# mmdebstrap, chroot and binfmt_misc need it. PEC_BOOT_CACHE (default
+# /var/cache/pec-boot) keeps the root file systems between runs; it is never
+# required. The work tree is PEC_BOOT_WORK (default build-boot/ at the top of
+# the repository).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 cache=${PEC_BOOT_CACHE:-/var/cache/pec-boot}
 work=${PEC_BOOT_WORK:-$top/build-boot}
-deb=""
+all_releases=(bookworm trixie)
+all_managers=(ifupdown netplan networkmanager)
+
+# What differs between the releases: the Debian version in the package's
+# suffix, the yaml-cpp runtime the package links to, and the DHCP client
+# that the release's ifupdown uses (networkd and NetworkManager bring their
+# own). The kernel is each release's linux-image-arm64.
+declare -A release_number=([bookworm]=12 [trixie]=13)
+declare -A release_packages=(
+    [bookworm]="libyaml-cpp0.7 isc-dhcp-client"
+    [trixie]="libyaml-cpp0.8 dhcpcd-base"
+)
+
+debs=()
 bench=""
+boots=()
+releases=()
 managers=()
 keep=0
+roots_only=0
 timeout=900
 
 usage() {
@@ -37,18 +71,34 @@ usage() {
 }
 while (($#)); do
     case "$1" in
-    --deb) deb=$(realpath "$2"); shift 2 ;;
+    --deb) debs+=("$(realpath "$2")"); shift 2 ;;
+    --debs) for f in "$2"/pec-daemon_*_arm64.deb; do [[ -f "$f" ]] && debs+=("$(realpath "$f")"); done; shift 2 ;;
     --bench) bench=$(realpath "$2"); shift 2 ;;
+    --boot) boots+=("$2"); shift 2 ;;
+    --release) releases+=("$2"); shift 2 ;;
     --manager) managers+=("$2"); shift 2 ;;
+    --all) releases=("${all_releases[@]}"); managers=("${all_managers[@]}"); shift ;;
+    --roots-only) roots_only=1; shift ;;
     --keep) keep=1; shift ;;
     --timeout) timeout=$2; shift 2 ;;
     -h | --help) usage; exit 0 ;;
     *) echo "boot-test: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
 done
-((${#managers[@]})) || managers=(ifupdown netplan)
-for m in "${managers[@]}"; do
-    [[ "$m" == ifupdown || "$m" == netplan ]] || { echo "boot-test: unknown manager $m" >&2; exit 2; }
+if ((${#releases[@]} || ${#managers[@]})); then
+    ((${#releases[@]})) || releases=("${all_releases[@]}")
+    ((${#managers[@]})) || managers=("${all_managers[@]}")
+    for r in "${releases[@]}"; do
+        for m in "${managers[@]}"; do boots+=("$r:$m"); done
+    done
+fi
+((${#boots[@]})) || boots=(bookworm:ifupdown trixie:netplan trixie:networkmanager)
+needed=() # the releases booted, each once, in the order first named
+for b in "${boots[@]}"; do
+    r=${b%%:*} m=${b#*:}
+    [[ -n "${release_number[$r]:-}" ]] || { echo "boot-test: unknown release $r in $b" >&2; exit 2; }
+    [[ " ${all_managers[*]} " == *" $m "* ]] || { echo "boot-test: unknown manager $m in $b" >&2; exit 2; }
+    [[ " ${needed[*]} " == *" $r "* ]] || needed+=("$r")
 done
 [[ $(id -u) -eq 0 ]] || { echo "boot-test: run as root (mmdebstrap, chroot, binfmt_misc)" >&2; exit 2; }
 
@@ -90,7 +140,7 @@ trap finish EXIT
 # ---- host tools -------------------------------------------------------------
 
 step "host tools"
-tools=(mmdebstrap qemu-user-static qemu-system-arm binfmt-support e2fsprogs cpio gzip arch-test)
+tools=(mmdebstrap qemu-user-static qemu-system-arm binfmt-support e2fsprogs cpio gzip xz-utils arch-test)
 missing=()
 for p in "${tools[@]}"; do
     [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" == "install ok installed" ]] || missing+=("$p")
@@ -111,164 +161,237 @@ if [[ ! -e /proc/sys/fs/binfmt_misc/qemu-aarch64 ]]; then
 fi
 arch-test arm64 >/dev/null || { echo "boot-test: this host cannot run arm64 programs" >&2; exit 1; }
 
-# ---- the arm64 package and bench programs -----------------------------------
+# ---- the root file systems (cached) -----------------------------------------
 
-if [[ -z "$deb" ]]; then
-    step "arm64 package (scripts/build-packages.sh)"
-    PEC_PACKAGE_ARCHES=arm64 "$top"/scripts/build-packages.sh "$work-deb"
-    deb=$(ls "$work-deb"/pec-daemon_*_arm64.deb)
-fi
-if [[ -z "$bench" ]]; then
-    step "arm64 bench programs (scripts/cross-build-arm64.sh)"
-    PEC_CMAKE_ARGS="-DPEC_BUILD_TESTS=OFF" "$top"/scripts/cross-build-arm64.sh "$work-arm64" >/dev/null
-    bench=$work-arm64/bench
-fi
-for f in "$deb" "$bench/pec_bmc_sim" "$bench/libpec_bench_interposer.so"; do
-    [[ -f "$f" ]] || { echo "boot-test: $f missing" >&2; exit 1; }
-done
-unit=$(dpkg-deb -c "$deb" | sed -n 's|.*/lib/systemd/system/\([^/]*\.service\)$|\1|p' | head -n 1)
-[[ -n "$unit" ]] || { echo "boot-test: $deb holds no systemd service" >&2; exit 1; }
-echo "boot-test: package $(basename "$deb"), unit $unit"
-
-# ---- the root file system (cached) ------------------------------------------
-
-suite=bookworm
 mirror=http://deb.debian.org/debian
-sources=("deb $mirror $suite main" "deb $mirror $suite-updates main"
-    "deb http://deb.debian.org/debian-security $suite-security main")
-# ifupdown and netplan systems share one root; the image made for each
-# leaves out the other's configuration. busybox-static is the initrd's shell.
-packages=(systemd systemd-sysv dbus udev kmod iproute2 procps ifupdown netplan.io gpiod
-    busybox-static libyaml-cpp0.7)
-key=$({
-    printf '%s\n' "$suite" "${sources[@]}" "${packages[@]}"
-    cat "$here"/host/fetch-kernel.sh
-} | sha256sum | cut -c1-16)
-base=$cache/rootfs-$key.tar
+# All three managers share one root; the image made for each disables the
+# others. busybox-static is the initrd's shell.
+common_packages=(systemd systemd-sysv dbus udev kmod iproute2 procps gpiod busybox-static
+    ifupdown netplan.io network-manager)
+declare -A base_of=()
+root_sources() {
+    local suite=$1
+    echo "deb $mirror $suite main"
+    echo "deb $mirror $suite-updates main"
+    echo "deb http://deb.debian.org/debian-security $suite-security main"
+}
+root_packages() {
+    local p
+    for p in "${common_packages[@]}" ${release_packages[$1]}; do echo "$p"; done
+}
+for r in "${needed[@]}"; do
+    key=$({
+        root_sources "$r"
+        root_packages "$r"
+        cat "$here"/host/fetch-kernel.sh
+    } | sha256sum | cut -c1-16)
+    base_of[$r]=$cache/rootfs-$r-$key.tar
+done
 mkdir -p "$cache"
 # One run at a time from here on, a second waits: it shares the cache, and
 # two emulated machines at once would starve each other.
 exec 9>"$cache/.lock"
 flock 9
-if [[ -f "$base" ]]; then
-    step "root file system (cached: $base)"
-else
-    step "root file system (mmdebstrap, arm64)"
-    rm -f "$cache"/rootfs-*.tar.partial
+make_root() {
+    local r=$1 base=${base_of[$1]} sources packages
+    mapfile -t sources < <(root_sources "$r")
+    mapfile -t packages < <(root_packages "$r")
+    rm -f "$base.partial"
     mmdebstrap --arch=arm64 --variant=apt --mode=root --format=tar \
         --include="$(IFS=,; echo "${packages[*]}")" \
         --aptopt='Acquire::Retries "3"' --dpkgopt=force-unsafe-io \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
         --dpkgopt='path-exclude=/usr/share/locale/*' \
         --customize-hook="\"$here/host/fetch-kernel.sh\" \"\$1\"" \
-        "$suite" "$base.partial" "${sources[@]}"
+        "$r" "$base.partial" "${sources[@]}" || return 1
     mv "$base.partial" "$base"
-    # Roots made from another package list are not used again.
-    find "$cache" -maxdepth 1 -name 'rootfs-*.tar' ! -name "${base##*/}" -delete
+}
+to_make=()
+for r in "${needed[@]}"; do
+    [[ -f "${base_of[$r]}" ]] || to_make+=("$r")
+done
+if ((${#to_make[@]})); then
+    # Side by side: one's downloads overlap the other's emulated installs.
+    step "root file systems (mmdebstrap, arm64: ${to_make[*]})"
+    pids=()
+    for r in "${to_make[@]}"; do
+        (
+            start=$SECONDS
+            make_root "$r" >"$cache/mmdebstrap-$r.log" 2>&1 || {
+                echo "boot-test: mmdebstrap $r failed; last lines of $cache/mmdebstrap-$r.log:"
+                tail -n 30 "$cache/mmdebstrap-$r.log"
+                exit 1
+            }
+            echo "boot-test: root file system of $r made in $((SECONDS - start)) s"
+        ) &
+        pids+=($!)
+    done
+    made=0
+    for p in "${pids[@]}"; do wait "$p" || made=1; done
+    ((made == 0)) || exit 1
+fi
+for r in "${needed[@]}"; do
+    # Roots of this release made from another package list are not used again.
+    find "$cache" -maxdepth 1 -name "rootfs-$r-*.tar" ! -name "${base_of[$r]##*/}" -delete
+done
+if ((roots_only)); then
+    echo "boot-test: root file systems ready: ${needed[*]}"
+    exit 0
 fi
 
-# ---- kernel and initrd ------------------------------------------------------
+# ---- the arm64 packages and bench programs ----------------------------------
 
-step "kernel and initrd"
+if ((${#debs[@]} == 0)); then
+    step "arm64 packages (scripts/build-packages.sh)"
+    PEC_PACKAGE_ARCHES=arm64 PEC_PACKAGE_RELEASES="${needed[*]}" \
+        "$top"/scripts/build-packages.sh "$work-deb"
+    debs=("$work-deb"/pec-daemon_*_arm64.deb)
+fi
+if [[ -z "$bench" ]]; then
+    step "arm64 bench programs (scripts/cross-build-arm64.sh)"
+    PEC_CMAKE_ARGS="-DPEC_BUILD_TESTS=OFF" "$top"/scripts/cross-build-arm64.sh "$work-arm64" >/dev/null
+    bench=$work-arm64/bench
+fi
+for f in "$bench/pec_bmc_sim" "$bench/libpec_bench_interposer.so"; do
+    [[ -f "$f" ]] || { echo "boot-test: $f missing" >&2; exit 1; }
+done
+declare -A deb_of=()
+for r in "${needed[@]}"; do
+    for f in "${debs[@]}"; do
+        v=$(dpkg-deb -f "$f" Version)
+        if [[ "$v" == *+deb${release_number[$r]}u* ]] ||
+            [[ $r == bookworm && "$v" != *+deb[0-9]* ]]; then
+            [[ -z "${deb_of[$r]:-}" ]] || { echo "boot-test: two packages for $r: ${deb_of[$r]} $f" >&2; exit 2; }
+            deb_of[$r]=$f
+        fi
+    done
+    [[ -n "${deb_of[$r]:-}" ]] || { echo "boot-test: no package for $r (+deb${release_number[$r]}u) among: ${debs[*]}" >&2; exit 2; }
+    echo "boot-test: $r: package $(basename "${deb_of[$r]}")"
+done
+unit=$(dpkg-deb -c "${deb_of[${needed[0]}]}" | sed -n 's|.*/lib/systemd/system/\([^/]*\.service\)$|\1|p' | head -n 1)
+[[ -n "$unit" ]] || { echo "boot-test: ${deb_of[${needed[0]}]} holds no systemd service" >&2; exit 1; }
+echo "boot-test: unit $unit; boots: ${boots[*]}"
+
+# ---- the card's EEPROM window -----------------------------------------------
+
+# A 1 MiB memory BAR that the guest kernel places at the start of the virt
+# machine's 32-bit PCI window, 0x10000000 (the only PCI device; highmem=off
+# leaves no 64-bit window). The daemon maps it through the real /dev/mem;
+# the serial number record sits at 0x50.
 rm -rf "$work"
-mkdir -p "$work/base"
-tar -C "$work/base" -xf "$base"
-kernel=$(ls "$work"/base/boot/vmlinuz-* | head -n 1)
-version=${kernel##*/vmlinuz-}
-cp "$kernel" "$work/vmlinuz"
-initrd=$cache/initrd-$key-$(cat "$here"/host/initrd-init "$here"/host/make-initrd.sh | sha256sum | cut -c1-8).img
-if [[ ! -f "$initrd" ]]; then
-    "$here"/host/make-initrd.sh "$work/base" "$version" "$initrd.partial"
-    mv "$initrd.partial" "$initrd"
-fi
-echo "boot-test: kernel $version, initrd $(du -h "$initrd" | cut -f1)"
-
-# ---- the package and the test's own files -----------------------------------
-
-step "package install (dpkg under qemu-user)"
-cp "$deb" "$work/base/tmp/"
-chroot "$work/base" dpkg -i "/tmp/$(basename "$deb")"
-rm -f "$work/base/tmp/$(basename "$deb")"
-chroot "$work/base" systemctl is-enabled "$unit"
-
-install -D -m 0755 "$bench/pec_bmc_sim" "$work/base/usr/lib/pec-boot/pec_bmc_sim"
-install -D -m 0644 "$bench/libpec_bench_interposer.so" "$work/base/usr/lib/pec-boot/libpec_bench_interposer.so"
-install -D -m 0755 "$here/guest/check.sh" "$work/base/usr/lib/pec-boot/check.sh"
-install -D -m 0644 "$here/guest/bench.conf" "$work/base/etc/systemd/system/$unit.d/bench.conf"
-install -D -m 0644 "$here/guest/pec-boot-i2c.conf" "$work/base/etc/tmpfiles.d/pec-boot-i2c.conf"
-for u in pec-bmc-sim.service pec-boot-check.service; do
-    install -D -m 0644 "$here/guest/$u" "$work/base/etc/systemd/system/$u"
-    mkdir -p "$work/base/etc/systemd/system/multi-user.target.wants"
-    ln -sf "/etc/systemd/system/$u" "$work/base/etc/systemd/system/multi-user.target.wants/$u"
-done
-echo pec-boot >"$work/base/etc/hostname"
-printf '127.0.0.1\tlocalhost\n127.0.1.1\tpec-boot\n' >"$work/base/etc/hosts"
-: >"$work/base/etc/fstab"
-# Nothing here needs the periodic jobs, and a first-boot prompt would wait.
-for u in apt-daily.timer apt-daily-upgrade.timer e2scrub_all.timer fstrim.timer \
-    systemd-firstboot.service; do
-    ln -sf /dev/null "$work/base/etc/systemd/system/$u"
-done
-
-# ---- one image and one boot per network manager -----------------------------
-
-# The card's EEPROM window: a 1 MiB memory BAR that the guest kernel places
-# at the start of the virt machine's 32-bit PCI window, 0x10000000 (the
-# only PCI device; highmem=off leaves no 64-bit window). The daemon maps it
-# through the real /dev/mem; the serial number record sits at 0x50.
+mkdir -p "$work"
 truncate -s 1M "$work/eeprom.bin"
 printf '\x55PEC07-2024-0815\x00' | dd of="$work/eeprom.bin" bs=1 seek=$((0x50)) conv=notrunc status=none
 
 failed=()
-for manager in "${managers[@]}"; do
-    step "$manager image"
-    root=$work/root-$manager
-    cp -a "$work/base" "$root"
-    mkdir -p "$root/etc/pec-boot"
-    printf 'UNIT=%s\nMANAGER=%s\n' "$unit" "$manager" >"$root/etc/pec-boot/settings"
-    "$here"/host/network-config.sh "$root" "$manager"
-    image=$work/$manager.img
-    size_mb=$(($(du -sm "$root" | cut -f1) + 512))
-    mkfs.ext4 -q -F -L pec-root -E lazy_itable_init=1 -d "$root" "$image" "${size_mb}M"
-    rm -rf "$root"
+for r in "${needed[@]}"; do
+    rwork=$work/$r
+    base=$rwork/base
 
-    step "$manager boot and checks"
-    results=$work/$manager.results
-    console=$work/$manager.console
-    : >"$results"
-    timeout --kill-after=10 "$timeout" qemu-system-aarch64 \
-        -M virt,highmem=off -cpu max,pauth-impdef=on -smp 2 -m 1536 \
-        -display none -monitor none -serial "file:$console" -no-reboot \
-        -kernel "$work/vmlinuz" -initrd "$initrd" \
-        -append "root=/dev/vda rw console=ttyAMA0 net.ifnames=0 panic=-1 systemd.show_status=0" \
-        -drive "if=none,file=$image,format=raw,id=root" -device virtio-blk-device,drive=root \
-        -netdev user,id=net0,restrict=on -device virtio-net-device,netdev=net0 \
-        -device virtio-serial-device -chardev "file,id=results,path=$results" \
-        -device virtconsole,chardev=results \
-        -object "memory-backend-file,id=eeprom,size=1M,mem-path=$work/eeprom.bin,share=on" \
-        -device ivshmem-plain,memdev=eeprom &
-    vm=$!
-    # The report, live; tail ends with the machine.
-    tail -n +1 -F --pid="$vm" "$results" 2>/dev/null | sed -u "s/^/  $manager| /"
-    status=0
-    wait "$vm" || status=$?
-    vm=""
-    if ((status == 124 || status == 137)); then
-        echo "boot-test: $manager: no result within $timeout s; last console lines:"
-        tail -n 40 "$console"
-        failed+=("$manager (timeout)")
-    elif ! tail -n 1 "$results" | grep -q "PEC-BOOT: PASS"; then
-        echo "boot-test: $manager: checks failed (qemu status $status); last console lines:"
-        tail -n 40 "$console"
-        failed+=("$manager")
+    # ---- kernel and initrd --------------------------------------------------
+
+    step "$r: kernel and initrd"
+    mkdir -p "$base"
+    tar -C "$base" -xf "${base_of[$r]}"
+    kernel=$(ls "$base"/boot/vmlinuz-* | head -n 1)
+    version=${kernel##*/vmlinuz-}
+    cp "$kernel" "$rwork/vmlinuz"
+    initrd_key=$(cat "$here"/host/initrd-init "$here"/host/make-initrd.sh | sha256sum | cut -c1-8)
+    initrd=$cache/initrd-$(basename "${base_of[$r]}" .tar)-$initrd_key.img
+    if [[ ! -f "$initrd" ]]; then
+        "$here"/host/make-initrd.sh "$base" "$version" "$initrd.partial"
+        mv "$initrd.partial" "$initrd"
     fi
-    ((keep)) || rm -f "$image"
+    echo "boot-test: $r: kernel $version, initrd $(du -h "$initrd" | cut -f1)"
+
+    # ---- the package and the test's own files -------------------------------
+
+    step "$r: package install (apt-get under qemu-user)"
+    deb=${deb_of[$r]}
+    cp "$deb" "$base/tmp/"
+    # No package lists in the root: every dependency must be installed there
+    # already, from the release's own archive.
+    chroot "$base" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=false "/tmp/$(basename "$deb")"
+    rm -f "$base/tmp/$(basename "$deb")"
+    chroot "$base" systemctl is-enabled "$unit"
+
+    install -D -m 0755 "$bench/pec_bmc_sim" "$base/usr/lib/pec-boot/pec_bmc_sim"
+    install -D -m 0644 "$bench/libpec_bench_interposer.so" "$base/usr/lib/pec-boot/libpec_bench_interposer.so"
+    install -D -m 0755 "$here/guest/check.sh" "$base/usr/lib/pec-boot/check.sh"
+    install -D -m 0644 "$here/guest/bench.conf" "$base/etc/systemd/system/$unit.d/bench.conf"
+    install -D -m 0644 "$here/guest/pec-boot-i2c.conf" "$base/etc/tmpfiles.d/pec-boot-i2c.conf"
+    for u in pec-bmc-sim.service pec-boot-check.service; do
+        install -D -m 0644 "$here/guest/$u" "$base/etc/systemd/system/$u"
+        mkdir -p "$base/etc/systemd/system/multi-user.target.wants"
+        ln -sf "/etc/systemd/system/$u" "$base/etc/systemd/system/multi-user.target.wants/$u"
+    done
+    echo pec-boot >"$base/etc/hostname"
+    printf '127.0.0.1\tlocalhost\n127.0.1.1\tpec-boot\n' >"$base/etc/hosts"
+    : >"$base/etc/fstab"
+    # Nothing here needs the periodic jobs, and a first-boot prompt would wait.
+    # The report's console is no terminal to log in on: systemd 257 starts a
+    # getty there, whose hangup cuts the report off.
+    for u in apt-daily.timer apt-daily-upgrade.timer e2scrub_all.timer fstrim.timer \
+        systemd-firstboot.service serial-getty@hvc0.service; do
+        ln -sf /dev/null "$base/etc/systemd/system/$u"
+    done
+
+    # ---- one image and one boot per network manager -------------------------
+
+    for b in "${boots[@]}"; do
+        [[ ${b%%:*} == "$r" ]] || continue
+        manager=${b#*:}
+        name=$r-$manager
+        step "$name: image"
+        root=$rwork/root-$manager
+        cp -a "$base" "$root"
+        mkdir -p "$root/etc/pec-boot"
+        printf 'UNIT=%s\nMANAGER=%s\nRELEASE=%s\n' "$unit" "$manager" "$r" >"$root/etc/pec-boot/settings"
+        "$here"/host/network-config.sh "$root" "$manager"
+        image=$work/$name.img
+        size_mb=$(($(du -sm "$root" | cut -f1) + 512))
+        mkfs.ext4 -q -F -L pec-root -E lazy_itable_init=1 -d "$root" "$image" "${size_mb}M"
+        rm -rf "$root"
+
+        step "$name: boot and checks"
+        results=$work/$name.results
+        console=$work/$name.console
+        : >"$results"
+        timeout --kill-after=10 "$timeout" qemu-system-aarch64 \
+            -M virt,highmem=off -cpu max,pauth-impdef=on -smp 2 -m 1536 \
+            -display none -monitor none -serial "file:$console" -no-reboot \
+            -kernel "$rwork/vmlinuz" -initrd "$initrd" \
+            -append "root=/dev/vda rw console=ttyAMA0 net.ifnames=0 panic=-1 systemd.show_status=0" \
+            -drive "if=none,file=$image,format=raw,id=root" -device virtio-blk-device,drive=root \
+            -netdev user,id=net0,restrict=on -device virtio-net-device,netdev=net0 \
+            -device virtio-serial-device -chardev "file,id=results,path=$results" \
+            -device virtconsole,chardev=results \
+            -object "memory-backend-file,id=eeprom,size=1M,mem-path=$work/eeprom.bin,share=on" \
+            -device ivshmem-plain,memdev=eeprom &
+        vm=$!
+        # The report, live; tail ends with the machine.
+        tail -n +1 -F --pid="$vm" "$results" 2>/dev/null | sed -u "s/^/  $name| /"
+        status=0
+        wait "$vm" || status=$?
+        vm=""
+        if ((status == 124 || status == 137)); then
+            echo "boot-test: $name: no result within $timeout s; last console lines:"
+            tail -n 40 "$console"
+            failed+=("$name (timeout)")
+        elif ! tail -n 1 "$results" | grep -q "PEC-BOOT: PASS"; then
+            echo "boot-test: $name: checks failed (qemu status $status); last console lines:"
+            tail -n 40 "$console"
+            failed+=("$name")
+        fi
+        ((keep)) || rm -f "$image"
+    done
+    ((keep)) || rm -rf "$base"
 done
 step_done
-((keep)) || rm -rf "$work/base"
 
 if ((${#failed[@]})); then
     echo "boot-test: FAILED: ${failed[*]} (console logs and results in $work)"
     exit 1
 fi
-echo "boot-test: all checks passed (${managers[*]})"
+echo "boot-test: all checks passed (${boots[*]})"

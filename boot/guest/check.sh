@@ -4,8 +4,11 @@
 # /dev/hvc0 (a file on the host); the last line is "PEC-BOOT: PASS" or
 # "PEC-BOOT: FAIL". The unit powers the machine off when this ends.
 #
-# /etc/pec-boot/settings names the daemon's unit (UNIT) and the network
-# manager this image was made for (MANAGER: ifupdown or netplan).
+# /etc/pec-boot/settings names the daemon's unit (UNIT), the network manager
+# this image was made for (MANAGER: ifupdown, netplan or networkmanager) and
+# the Debian release (RELEASE). The checks are shell functions, run in the
+# order of the list "boot_checks" at the end; a new check is a function
+# there and a name in that list.
 set -uo pipefail
 . /etc/pec-boot/settings
 
@@ -54,102 +57,235 @@ bmc() {
     say "BMC: $*"
     echo "$*" >"$control"
 }
+eth0_addresses() { ip -4 -o addr show dev eth0 | awk '{print $4}' | xargs; }
+has_address() { ip -4 -o addr show dev eth0 | grep -q "inet $1 "; }
 # The daemon's own lines in the journal, since this boot.
 daemon_log() { journalctl -b -o cat -u "$UNIT" --no-pager; }
 
-say "checks start: unit $UNIT, network manager $MANAGER, kernel $(uname -r)"
 
-# 1. The unit starts the daemon at boot.
-check "$UNIT is enabled" systemctl is-enabled "$UNIT"
-if wait_until 120 systemctl is-active "$UNIT"; then pass "$UNIT is active"; else fail "$UNIT is not active"; fi
-if wait_until 90 more_than description_sets 1; then
-    pass "the simulated BMC received the card's two description sets at start"
-else
-    fail "no description sets reached the simulated BMC"
-fi
-if wait_until 30 sh -c "journalctl -b -o cat -u '$UNIT' | grep -q 'PEC Main Daemon'"; then
-    pass "the daemon's banner is in the journal"
-else
-    fail "the daemon's banner is not in the journal"
-fi
+# ---- the checks --------------------------------------------------------------
 
-check "the serial number from the EEPROM window in /dev/mem reached the BMC" \
-    test "$(count_writes DESCRIPTION SUBADDRESS_DESCRIPTION_SERIAL_NUMBER PEC07-2024-0815)" -gt 0
-
-# 2. The line request went to the kernel's own GPIO chip.
-say "$(gpiodetect 2>&1 | head -n 3)"
-say "$(gpioinfo gpiochip0 2>&1 | head -n 2)"
-say "free lines 1, 2, 4-7 of gpiochip0 read (3 is the power key): $(gpioget gpiochip0 1 2 4 5 6 7 2>&1)"
-check "the kernel reports line 0 of gpiochip0 used by \"read feedback\"" \
-    sh -c 'gpioinfo gpiochip0 | grep -E "line +0:.*\"read feedback\".*input.*used"'
-
-# 3. A killed daemon is restarted.
-pid=$(main_pid)
-sets=$(description_sets)
-say "killing the daemon (pid $pid) with SIGKILL"
-kill -KILL "$pid"
-restarted() {
-    local now
-    now=$(main_pid)
-    [[ "$now" != 0 && "$now" != "$pid" ]] && systemctl is-active "$UNIT"
+# The unit starts the daemon at boot.
+check_start() {
+    check "$UNIT is enabled" systemctl is-enabled "$UNIT"
+    if wait_until 120 systemctl is-active "$UNIT"; then pass "$UNIT is active"; else fail "$UNIT is not active"; fi
+    if wait_until 90 more_than description_sets 1; then
+        pass "the simulated BMC received the card's two description sets at start"
+    else
+        fail "no description sets reached the simulated BMC"
+    fi
+    if wait_until 30 sh -c "journalctl -b -o cat -u '$UNIT' | grep -q 'PEC Main Daemon'"; then
+        pass "the daemon's banner is in the journal"
+    else
+        fail "the daemon's banner is not in the journal"
+    fi
+    check "the serial number from the EEPROM window in /dev/mem reached the BMC" \
+        test "$(count_writes DESCRIPTION SUBADDRESS_DESCRIPTION_SERIAL_NUMBER PEC07-2024-0815)" -gt 0
 }
-if wait_until 60 restarted; then
-    pass "systemd restarted the daemon (pid $(main_pid), restarts: $(systemctl show -p NRestarts --value "$UNIT"))"
-else
-    fail "the daemon was not restarted"
-fi
-if wait_until 90 more_than description_sets $((sets + 1)); then
-    pass "the restarted daemon sent its description sets again"
-else
-    fail "the restarted daemon sent no description sets"
-fi
 
-# 4. A hostname from the BMC, through the real hostnamectl and systemd-hostnamed.
-bmc "hostname pec-boot-07"
-if wait_until 60 sh -c '[ "$(hostnamectl hostname)" = pec-boot-07 ]'; then
-    pass "hostname is now $(hostnamectl hostname) (static: $(hostnamectl --static))"
-else
-    fail "hostname is $(hostname), not pec-boot-07"
-fi
-check "/etc/hostname holds the new name" grep -qx pec-boot-07 /etc/hostname
+# The line request went to the kernel's own GPIO chip.
+check_gpio() {
+    say "$(gpiodetect 2>&1 | head -n 3)"
+    # gpiod 1.6 (Debian 12) takes the chip's name, 2.1 (Debian 13) wants -c.
+    local values info
+    values=$(gpioget gpiochip0 1 2 4 5 6 7 2>&1) || values=$(gpioget -c gpiochip0 1 2 4 5 6 7 2>&1)
+    say "free lines 1, 2, 4-7 of gpiochip0 read (3 is the power key): $values"
+    info=$(gpioinfo gpiochip0 2>/dev/null || gpioinfo -c gpiochip0 2>/dev/null)
+    say "$(head -n 1 <<<"$info")"
+    say "$(grep -E '^\s*line +0:' <<<"$info" | xargs)"
+    check "the kernel reports line 0 of gpiochip0 used by \"read feedback\"" \
+        grep -qE 'line +0:.*(read feedback.*input|input.*read feedback)' <<<"$info"
+}
 
-# 5. A static IPv4 configuration with apply, through the real network manager.
-say "eth0 before: $(ip -4 -o addr show dev eth0 | awk '{print $4}' | xargs)"
-for line in "mode static" "ip 192.0.2.20" "netmask 255.255.255.0" "gateway 192.0.2.1" "apply"; do
-    bmc "$line"
+# A killed daemon is restarted.
+check_restart() {
+    local pid sets
+    pid=$(main_pid)
+    sets=$(description_sets)
+    say "killing the daemon (pid $pid) with SIGKILL"
+    kill -KILL "$pid"
+    restarted() {
+        local now
+        now=$(main_pid)
+        [[ "$now" != 0 && "$now" != "$pid" ]] && systemctl is-active "$UNIT"
+    }
+    if wait_until 60 restarted; then
+        pass "systemd restarted the daemon (pid $(main_pid), restarts: $(systemctl show -p NRestarts --value "$UNIT"))"
+    else
+        fail "the daemon was not restarted"
+    fi
+    if wait_until 90 more_than description_sets $((sets + 1)); then
+        pass "the restarted daemon sent its description sets again"
+    else
+        fail "the restarted daemon sent no description sets"
+    fi
+}
+
+# A hostname from the BMC, through the real hostnamectl and systemd-hostnamed.
+check_hostname() {
+    bmc "hostname pec-boot-07"
+    if wait_until 60 sh -c '[ "$(hostnamectl hostname)" = pec-boot-07 ]'; then
+        pass "hostname is now $(hostnamectl hostname) (static: $(hostnamectl --static))"
+    else
+        fail "hostname is $(hostname), not pec-boot-07"
+    fi
+    check "/etc/hostname holds the new name" grep -qx pec-boot-07 /etc/hostname
+}
+
+# The manager runs eth0 before the daemon changes anything.
+check_manager() {
+    case "$MANAGER" in
+    ifupdown)
+        check "ifupdown brought eth0 up" sh -c 'ifquery --state eth0 | grep -q eth0'
+        say "DHCP client: $(command -v dhclient dhcpcd udhcpc | xargs)"
+        ;;
+    netplan)
+        say "$(netplan --version 2>/dev/null | head -n 1 || dpkg-query -W -f='netplan.io ${Version}' netplan.io)"
+        check "systemd-networkd runs eth0" sh -c 'networkctl status eth0 | grep -qi "configured"'
+        ;;
+    networkmanager)
+        say "$(NetworkManager --version 2>/dev/null | sed 's/^/NetworkManager /')"
+        check "NetworkManager is active" systemctl is-active NetworkManager.service
+        if wait_until 60 sh -c '[ "$(nmcli -g GENERAL.CONNECTION device show eth0)" = eth0 ]'; then
+            pass "NetworkManager runs eth0 with the keyfile's connection eth0"
+        else
+            fail "NetworkManager does not run eth0 with connection eth0: $(nmcli -t device 2>&1 | xargs)"
+        fi
+        ;;
+    esac
+    check "eth0 carries the image's 192.0.2.10/24" has_address 192.0.2.10/24
+}
+
+# What the manager's own configuration says after an apply: manager_holds
+# static ADDRESS/PREFIX GATEWAY, or manager_holds dhcp.
+nm_keyfile=/etc/NetworkManager/system-connections/eth0.nmconnection
+manager_holds() {
+    case "$MANAGER:$1" in
+    ifupdown:static) ifquery eth0 | grep -Eqx "address: ${2%/*}(/${2#*/})?" && ifquery eth0 | grep -qx "gateway: $3" ;;
+    ifupdown:dhcp) grep -Eq '^iface +eth0 +inet +dhcp' /etc/network/interfaces.d/eth0 ;;
+    netplan:static)
+        [[ "$(netplan get ethernets.eth0.addresses)" == *"$2"* ]] &&
+            [[ "$(netplan get ethernets.eth0 | tr -d '\n ')" == *"$3"* ]] ;;
+    netplan:dhcp) [[ "$(netplan get ethernets.eth0.dhcp4)" == true ]] ;;
+    # NetworkManager 1.42 writes the gateway into address1=, 1.52 as gateway=.
+    networkmanager:static)
+        grep -qx 'method=manual' "$nm_keyfile" &&
+            grep -Eqx "address1=$2(,$3)?" "$nm_keyfile" &&
+            grep -Eqx "(address1=$2,$3|gateway=$3)" "$nm_keyfile" ;;
+    networkmanager:dhcp) sed -n '/^\[ipv4\]/,/^\[/p' "$nm_keyfile" | grep -qx 'method=auto' ;;
+    esac
+}
+manager_state() {
+    case "$MANAGER" in
+    ifupdown) say "stanza: $(grep -v '^#' /etc/network/interfaces.d/eth0 | xargs)" ;;
+    netplan) say "netplan: $(netplan get ethernets.eth0 | xargs)" ;;
+    networkmanager)
+        say "keyfile [ipv4]: $(sed -n '/^\[ipv4\]/,/^\[/p' "$nm_keyfile" | grep -v '^\[' | xargs)"
+        say "nmcli: $(nmcli -t -f IP4.ADDRESS,IP4.GATEWAY,GENERAL.STATE device show eth0 | xargs)"
+        ;;
+    esac
+}
+
+# A static IPv4 configuration with apply, through the real network manager.
+check_static_apply() {
+    say "eth0 before: $(eth0_addresses); $(ip -4 route show default | head -n 1)"
+    for line in "mode static" "ip 192.0.2.20" "netmask 255.255.255.0" "gateway 192.0.2.1" "apply"; do
+        bmc "$line"
+    done
+    if wait_until 120 has_address 192.0.2.20/24; then
+        pass "eth0 carries 192.0.2.20/24"
+    else
+        fail "eth0 does not carry 192.0.2.20/24"
+    fi
+    check "eth0 no longer carries the image's 192.0.2.10" sh -c '! ip -4 -o addr show dev eth0 | grep -q "inet 192.0.2.10/"'
+    say "eth0 after: $(eth0_addresses); $(ip -4 route show default | head -n 1)"
+    manager_state
+    check "the $MANAGER configuration holds 192.0.2.20/24 via 192.0.2.1" manager_holds static 192.0.2.20/24 192.0.2.1
+    if wait_until 60 reported_address 192.0.2.20; then
+        pass "the next description set reports 192.0.2.20"
+    else
+        fail "no description set reports 192.0.2.20"
+    fi
+    case "$MANAGER" in
+    ifupdown) check "networking.service was restarted and is active" systemctl is-active networking.service ;;
+    netplan) check "systemd-networkd runs the address" sh -c 'networkctl status eth0 | grep -q 192.0.2.20' ;;
+    networkmanager)
+        check "NetworkManager runs the address" sh -c 'nmcli -g IP4.ADDRESS device show eth0 | grep -q 192.0.2.20/24'
+        check "the keyfile is still private (0600)" test "$(stat -c %a "$nm_keyfile")" = 600
+        ;;
+    esac
+}
+
+# DHCP with apply: qemu's user network leases 10.0.2.15/24; the static
+# address and route of the step before must go.
+leased=10.0.2.15
+check_dhcp_apply() {
+    bmc "mode dhcp"
+    bmc "apply"
+    if wait_until 180 has_address "$leased/24"; then
+        pass "eth0 carries the leased $leased/24"
+    else
+        fail "eth0 does not carry the leased $leased/24"
+    fi
+    # The old address may go a moment after the new one comes.
+    if wait_until 30 sh -c '! ip -4 -o addr show dev eth0 | grep -q "inet 192.0.2.20/"'; then
+        pass "eth0 no longer carries the static 192.0.2.20"
+    else
+        fail "eth0 still carries the static 192.0.2.20"
+    fi
+    say "eth0 after: $(eth0_addresses); $(ip -4 route show default | xargs)"
+    # qemu's restricted user network leases no router: of the default
+    # routes, the static one must go.
+    check "no default route via the static gateway 192.0.2.1 is left" \
+        sh -c '! ip -4 route show default | grep -q "via 192.0.2.1 "'
+    manager_state
+    check "the $MANAGER configuration says DHCP" manager_holds dhcp
+    if wait_until 60 reported_address "$leased"; then
+        pass "the next description set reports $leased"
+    else
+        fail "no description set reports $leased"
+    fi
+    case "$MANAGER" in
+    ifupdown) say "DHCP client running: $(pgrep -a 'dhclient|dhcpcd|udhcpc' | head -n 2 | xargs)" ;;
+    netplan) check "systemd-networkd holds the lease" sh -c "networkctl status eth0 | grep -q '$leased'" ;;
+    networkmanager) check "NetworkManager holds the lease" sh -c "nmcli -g DHCP4 device show eth0 | grep -q '$leased'" ;;
+    esac
+}
+
+# Test devices the kernel offers (said, not needed).
+check_devices() {
+    local m found=()
+    for m in gpio-sim gpio-mockup i2c-stub; do
+        modinfo -n "$m" >/dev/null 2>&1 && found+=("$m")
+    done
+    say "kernel test devices available as modules: ${found[*]:-none}"
+}
+
+# Nothing went wrong that the daemon noticed.
+check_journal() {
+    local errors
+    errors=$(daemon_log | grep -c "ERROR" || true)
+    say "daemon journal: $(daemon_log | wc -l) lines, $errors ERROR lines"
+    daemon_log | grep "ERROR" | sort | uniq -c | head -n 20 | while read -r line; do say "  $line"; done
+    # This board has no temperature sensor; any other ERROR line is a fault (a
+    # sandbox that refuses a device, a file or a command shows up here first).
+    check "no ERROR lines but the missing sensor's" \
+        sh -c "! journalctl -b -o cat -u '$UNIT' | grep ERROR | grep -v 'Onboard Temperature Sensor not found'"
+    say "sandbox: $(systemctl show -p ProtectSystem,ProtectHome,PrivateTmp,NoNewPrivileges,DevicePolicy "$UNIT" | xargs)"
+    say "denials: $(journalctl -b -k --no-pager | grep -ci "denied" || true) kernel lines mention a denial"
+}
+
+# ---- the checks of one boot, in order ----------------------------------------
+
+boot_checks=(check_start check_gpio check_restart check_hostname check_manager
+    check_static_apply check_dhcp_apply check_devices check_journal)
+
+. /etc/os-release
+say "checks start: $PRETTY_NAME, kernel $(uname -r), unit $UNIT, network manager $MANAGER"
+for c in "${boot_checks[@]}"; do
+    say "-- $c"
+    "$c"
 done
-if wait_until 120 sh -c 'ip -4 -o addr show dev eth0 | grep -q "inet 192.0.2.20/24"'; then
-    pass "eth0 carries 192.0.2.20/24"
-else
-    fail "eth0 does not carry 192.0.2.20/24"
-fi
-say "eth0 after: $(ip -4 -o addr show dev eth0 | awk '{print $4}' | xargs); $(ip -4 route show default | head -n 1)"
-if wait_until 60 reported_address 192.0.2.20; then
-    pass "the next description set reports 192.0.2.20"
-else
-    fail "no description set reports 192.0.2.20"
-fi
-case "$MANAGER" in
-ifupdown)
-    check "the stanza file holds the new address" grep -q "192.0.2.20" /etc/network/interfaces.d/eth0
-    check "networking.service was restarted and is active" systemctl is-active networking.service
-    ;;
-netplan)
-    check "the netplan file holds the new address" grep -q "192.0.2.20/24" /etc/netplan/01-netcfg.yaml
-    check "systemd-networkd runs the address" sh -c 'networkctl status eth0 | grep -q 192.0.2.20'
-    ;;
-esac
-
-# 6. Nothing went wrong that the daemon noticed.
-errors=$(daemon_log | grep -c "ERROR" || true)
-say "daemon journal: $(daemon_log | wc -l) lines, $errors ERROR lines"
-daemon_log | grep "ERROR" | sort | uniq -c | head -n 20 | while read -r line; do say "  $line"; done
-# This board has no temperature sensor; any other ERROR line is a fault (a
-# sandbox that refuses a device, a file or a command shows up here first).
-check "no ERROR lines but the missing sensor's" \
-    sh -c "! journalctl -b -o cat -u '$UNIT' | grep ERROR | grep -v 'Onboard Temperature Sensor not found'"
-say "sandbox: $(systemctl show -p ProtectSystem,ProtectHome,PrivateTmp,NoNewPrivileges,DevicePolicy "$UNIT" | xargs)"
-say "denials: $(journalctl -b -k --no-pager | grep -ci "denied" || true) kernel lines mention a denial"
 
 if ((failures == 0)); then
     say "PEC-BOOT: PASS"

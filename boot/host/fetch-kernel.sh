@@ -22,7 +22,11 @@ rm -f "$root"/tmp/"$package"_*.deb
 version=${package#linux-image-}
 mkdir -p "$root/boot" "$root/usr/lib/modules"
 mv "$unpacked/boot/vmlinuz-$version" "$root/boot/"
-mv "$unpacked/lib/modules/$version" "$root/usr/lib/modules/"
+# Debian 12's kernel package puts its modules under /lib, Debian 13's under
+# /usr/lib.
+for modules in "$unpacked"/lib/modules/"$version" "$unpacked"/usr/lib/modules/"$version"; do
+    if [[ -d "$modules" ]]; then mv "$modules" "$root/usr/lib/modules/"; fi
+done
 moddir=$root/usr/lib/modules/$version/kernel
 for unused in drivers/gpu drivers/media drivers/net/wireless drivers/net/ethernet \
     drivers/infiniband drivers/staging drivers/scsi drivers/bluetooth drivers/iio \

@@ -39,10 +39,14 @@ for module in virtio_mmio virtio_blk crc32c_generic ext4; do
     add_module "$module"
 done
 : >"$initrd"/modules.order
+# Debian 13's modules are xz-compressed: they go in plain, for busybox insmod.
 for path in "${order[@]}"; do
     mkdir -p "$initrd/$moddir/$(dirname "$path")"
-    cp "$root/$moddir/$path" "$initrd/$moddir/$path"
-    echo "/$moddir/$path" >>"$initrd"/modules.order
+    case "$path" in
+    *.ko.xz) xz -dc "$root/$moddir/$path" >"$initrd/$moddir/${path%.xz}" ;;
+    *) cp "$root/$moddir/$path" "$initrd/$moddir/$path" ;;
+    esac
+    echo "/$moddir/${path%.ko*}.ko" >>"$initrd"/modules.order
 done
 (cd "$initrd" && find . | LC_ALL=C sort | cpio --quiet -o -H newc) | gzip -1 >"$output"
 echo "make-initrd: ${#order[@]} modules: ${order[*]##*/}"
