@@ -550,6 +550,15 @@ TEST_F(Network_Host, ifupdown_static_then_dhcp_sequence) {
     buffer[0] = 'X';
     EXPECT_EQ(Network::get_Config(Network::MODE, buffer, sizeof(buffer)), 0);
     EXPECT_EQ(buffer[0], 0);
+
+    // ifdown of the DHCP stanza would leave the static address: the apply
+    // removes it before the restart.
+    run("ip addr add 198.51.100.10/24 dev eth0");
+    clear_Calls();
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(get_Calls(), "systemctl[restart][networking.service]\n");
+    run("ip -4 addr show dev eth0", &output);
+    EXPECT_EQ(output.find("inet "), std::string::npos) << output;
 }
 
 TEST_F(Network_Host, ifupdown_edits_in_place) {
@@ -624,16 +633,23 @@ TEST_F(Network_Host, network_manager_static_then_dhcp_sequence) {
     EXPECT_EQ(meaning["ipv4.dns"], "192.0.2.53;") << output;
     EXPECT_EQ(meaning["ipv4.method"], "manual") << output;
 
+    // Back to DHCP: the static address and gateway are cleared, or they
+    // would stay beside the lease.
     clear_Calls();
     send_Dhcp("", "");
     EXPECT_TRUE(Network::set_Config_Apply());
-    EXPECT_EQ(get_Calls(), "nmcli[con][mod][eth0][ipv4.method][auto]\n"
-                           "nmcli[device][reapply][eth0]\n");
-    EXPECT_EQ(
-        run("/usr/bin/nmcli --offline connection modify ipv4.method auto < " + dir + "/keyfile",
-            &output),
-        0)
+    EXPECT_EQ(get_Calls(), "nmcli[con][mod][eth0][ipv4.method][auto][ipv4.addresses][]"
+                           "[ipv4.gateway][]\nnmcli[device][reapply][eth0]\n");
+    write_File(dir + "/keyfile", output);
+    EXPECT_EQ(run("/usr/bin/nmcli --offline connection modify ipv4.method auto ipv4.addresses '' "
+                  "ipv4.gateway '' < " +
+                      dir + "/keyfile",
+                  &output),
+              0)
         << output;
+    meaning = keyfile_Meaning(output);
+    EXPECT_EQ(meaning["ipv4.method"], "auto") << output;
+    EXPECT_EQ(meaning.count("ipv4.address1") + meaning.count("ipv4.gateway"), 0u) << output;
 }
 
 TEST_F(Network_Host, network_manager_reads_and_start_up_load) {

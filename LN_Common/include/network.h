@@ -112,6 +112,9 @@ private:
     // Whether the stanza can be brought up: not static, or a static address
     // with a usable prefix. `why` says what is missing otherwise.
     static bool get_ifupdown_Config_Usable(const char* path, std::string* why);
+    // Before a DHCP stanza is restarted: removes the interface's own IPv4
+    // addresses, which ifdown of a DHCP stanza would leave.
+    static void set_ifupdown_DHCP_Address_Flush(const char* path);
 
     static const std::regex ipv4_regex;
     static const std::string netplan_config_path;

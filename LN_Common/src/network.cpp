@@ -428,6 +428,7 @@ bool Network::set_Config_Apply() {
             LOG_ERROR("Static setting not usable (%s): networking not restarted", why.c_str());
             return false;
         }
+        set_ifupdown_DHCP_Address_Flush(path);
         set_Command("systemctl restart networking.service", nullptr, 0, COMMAND_APPLY);
         return true;
     }
@@ -563,7 +564,10 @@ void Network::update_Network_Manager_Config() {
         return;
     }
 
-    char addresses[80] = "";
+    // In DHCP mode the static address and gateway are cleared: with method
+    // auto NetworkManager keeps both beside the lease, and the old static
+    // default route would stay in force.
+    char addresses[80] = " ipv4.addresses '' ipv4.gateway ''";
     if (!config.ip4_dhcp)
         snprintf(addresses, sizeof(addresses), " ipv4.addresses '%s/%u' ipv4.gateway '%s'",
                  config.ip4_address.c_str(), prefix, config.ip4_gateway.c_str());
@@ -788,6 +792,22 @@ uint8_t Network::set_ifupdown_Config(const char* path, CONFIG_TYPE type, const c
         return 1;
     }
     return 0;
+}
+
+// ifdown takes the interface down by its stanza as it reads now, not as it
+// was brought up: a stanza switched from static to DHCP releases a lease it
+// never had and leaves the static address on the interface, beside the new
+// lease. Before the restart of a DHCP stanza the interface's own addresses
+// go, as ifdown of a static stanza removes them.
+void Network::set_ifupdown_DHCP_Address_Flush(const char* path) {
+    char mode[128] = {};
+    get_ifupdown_Config(path, MODE, mode, sizeof(mode));
+    if (mode[0] != 0)
+        return;
+    char command[128];
+    snprintf(command, sizeof(command), "ip -4 addr flush dev %s label %s",
+             config.target_interface.c_str(), config.target_interface.c_str());
+    set_Command(command, nullptr, 0, COMMAND_ACTION);
 }
 
 bool Network::get_ifupdown_Config_Usable(const char* path, std::string* why) {
