@@ -319,6 +319,7 @@ for r in "${needed[@]}"; do
     install -D -m 0755 "$bench/pec_bmc_sim" "$base/usr/lib/pec-boot/pec_bmc_sim"
     install -D -m 0644 "$bench/libpec_bench_interposer.so" "$base/usr/lib/pec-boot/libpec_bench_interposer.so"
     install -D -m 0755 "$here/guest/check.sh" "$base/usr/lib/pec-boot/check.sh"
+    install -D -m 0644 "$here/guest/operator-checks.sh" "$base/usr/lib/pec-boot/operator-checks.sh"
     install -D -m 0644 "$here/guest/bench.conf" "$base/etc/systemd/system/$unit.d/bench.conf"
     install -D -m 0644 "$here/guest/pec-boot-i2c.conf" "$base/etc/tmpfiles.d/pec-boot-i2c.conf"
     for u in pec-bmc-sim.service pec-boot-check.service; do

@@ -277,8 +277,13 @@ check_journal() {
 
 # ---- the checks of one boot, in order ----------------------------------------
 
+# What an operator sees under systemd (priorities, status line, watchdog)
+# comes after check_journal, since its first check provokes an ERROR line,
+# and the watchdog's restart comes last.
+. "$(dirname "$0")/operator-checks.sh"
 boot_checks=(check_start check_gpio check_restart check_hostname check_manager
-    check_static_apply check_dhcp_apply check_devices check_journal)
+    check_static_apply check_dhcp_apply check_devices check_journal
+    operator_check_error_priority operator_check_status operator_check_watchdog)
 
 . /etc/os-release
 say "checks start: $PRETTY_NAME, kernel $(uname -r), unit $UNIT, network manager $MANAGER"

@@ -1,11 +1,10 @@
 #!/bin/bash
 # What an operator sees of the daemon under systemd: its ERROR lines at
 # priority err, its readiness and status line, and the watchdog. Sourced by
-# check.sh, which provides say/pass/fail/wait_until/check, bmc, main_pid and
-# UNIT; run after check.sh's "no ERROR lines" step, since the first check
-# provokes one. Call:
-#   operator_checks            (all three, the watchdog last: it restarts
-#                               the daemon)
+# check.sh, which provides say/pass/fail/wait_until/check, bmc, main_pid,
+# UNIT and MANAGER, and runs these checks after its "no ERROR lines" step,
+# since the first one provokes an ERROR line; the watchdog's comes last: it
+# restarts the daemon.
 # shellcheck shell=bash
 
 # The daemon's own journal lines since this boot (not systemd's about it).
@@ -39,12 +38,13 @@ operator_check_error_priority() {
 # READY=1 was received (the unit is a notify service and active) and the
 # status line names the manager this image was made for.
 operator_check_status() {
-    local status
+    local status manager=$MANAGER
+    [[ "$manager" == networkmanager ]] && manager="network manager"
     status=$(systemctl show -p StatusText --value "$UNIT")
     say "StatusText: $status"
     check "$UNIT is Type=notify and active" \
         sh -c "[ \"\$(systemctl show -p Type --value '$UNIT')\" = notify ] && systemctl is-active '$UNIT'"
-    if [[ "$status" == "BMC link running; network manager $MANAGER; eth0 address "* ]]; then
+    if [[ "$status" == "BMC link running; network manager $manager; eth0 address "* ]]; then
         pass "systemctl show -p StatusText shows the daemon's status line"
     else
         fail "unexpected status line: $status"
@@ -80,10 +80,4 @@ operator_check_watchdog() {
     fi
     check "systemd logged the watchdog timeout" \
         sh -c "journalctl -b -o cat -u '$UNIT' | grep -qi 'watchdog timeout'"
-}
-
-operator_checks() {
-    operator_check_error_priority
-    operator_check_status
-    operator_check_watchdog
 }
