@@ -61,6 +61,28 @@ eth0_addresses() { ip -4 -o addr show dev eth0 | awk '{print $4}' | xargs; }
 has_address() { ip -4 -o addr show dev eth0 | grep -q "inet $1 "; }
 # The daemon's own lines in the journal, since this boot.
 daemon_log() { journalctl -b -o cat -u "$UNIT" --no-pager; }
+# The link's longest silence during the last apply: the longest gap (ms)
+# between the card's reads of BMC packets, from its read of the apply to that
+# of the third ping queued behind it (apply_pings). Fails until they are read.
+link_silence() {
+    awk '/"event":"card_read"/ && /"packet":/ {
+            t = $0; sub(/^\{"t":/, "", t); sub(/,.*/, "", t)
+            if (/"subaddress":"SUBADDRESS_NETWORK_CONFIG_APPLY"/) { last = t; gap = 0; pings = 0; seen = 1; next }
+            if (!seen || pings >= 3) next
+            if (t - last > gap) gap = t - last
+            last = t; if (/"type":"PING"/) pings++
+        }
+        END { if (pings < 3) exit 1; printf "%.0f\n", gap * 1000 }' "$trace" 2>/dev/null
+}
+apply_pings() { for _ in 1 2 3; do bmc "ping"; done; }
+# A figure, not a check: the apply runs on the daemon's link thread.
+say_link_silence() {
+    if wait_until 30 link_silence; then
+        say "figure: longest link silence during the $1 apply ($MANAGER, ${RELEASE:-?}): $(link_silence) ms"
+    else
+        say "figure: longest link silence during the $1 apply: not found (3 pings behind it not read in the trace)"
+    fi
+}
 
 
 # ---- the checks --------------------------------------------------------------
@@ -192,6 +214,7 @@ check_static_apply() {
     for line in "mode static" "ip 192.0.2.20" "netmask 255.255.255.0" "gateway 192.0.2.1" "apply"; do
         bmc "$line"
     done
+    apply_pings
     if wait_until 120 has_address 192.0.2.20/24; then
         pass "eth0 carries 192.0.2.20/24"
     else
@@ -214,6 +237,7 @@ check_static_apply() {
         check "the keyfile is still private (0600)" test "$(stat -c %a "$nm_keyfile")" = 600
         ;;
     esac
+    say_link_silence static
 }
 
 # DHCP with apply: qemu's user network leases 10.0.2.15/24; the static
@@ -222,6 +246,7 @@ leased=10.0.2.15
 check_dhcp_apply() {
     bmc "mode dhcp"
     bmc "apply"
+    apply_pings
     if wait_until 180 has_address "$leased/24"; then
         pass "eth0 carries the leased $leased/24"
     else
@@ -250,6 +275,7 @@ check_dhcp_apply() {
     netplan) check "systemd-networkd holds the lease" sh -c "networkctl status eth0 | grep -q '$leased'" ;;
     networkmanager) check "NetworkManager holds the lease" sh -c "nmcli -g DHCP4 device show eth0 | grep -q '$leased'" ;;
     esac
+    say_link_silence DHCP
 }
 
 # Test devices the kernel offers (said, not needed).
