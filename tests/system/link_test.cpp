@@ -112,9 +112,9 @@ TEST_F(LinkTest, WithoutFeedbackLineItReadsEveryPassAndWritesNothing) {
               1u)
         << err.substr(0, 2000);
     // Failing on every pass, the read is logged once (a count follows only
-    // after a minute).
-    EXPECT_EQ(count_Of(err, error_line("GPIO", "get_Value", "Read Failed, Bad file descriptor")), 1u)
-        << err.substr(0, 2000);
+    // after a minute). The reason is the platform's: EBADF natively, ENOSYS
+    // from qemu-user's ioctl emulation.
+    EXPECT_EQ(count_Of(err, "[GPIO] get_Value: Read Failed, "), 1u) << err.substr(0, 2000);
     EXPECT_TRUE(bench().daemon_running());
 }
 
