@@ -1,8 +1,7 @@
 // The small wrappers of operating-system calls that the modules share:
-// owners of a file descriptor (`Unique_Fd`), a stdio file (`File_Ptr`), a
-// command pipe (`Pipe_Ptr`) and a held pthread mutex (`Mutex_Guard`), each
-// released exactly once when its owner goes out of scope; and the I2C slave
-// selection.
+// owners of a file descriptor (`Unique_Fd`), a stdio file (`File_Ptr`) and
+// a held pthread mutex (`Mutex_Guard`), each released exactly once when its
+// owner goes out of scope; and the I2C slave selection.
 #pragma once
 
 #include <linux/i2c-dev.h>
@@ -54,11 +53,6 @@ struct File_Closer {
     void operator()(FILE* file) const { fclose(file); }
 };
 using File_Ptr = std::unique_ptr<FILE, File_Closer>;
-
-struct Pipe_Closer {
-    void operator()(FILE* pipe) const { pclose(pipe); }
-};
-using Pipe_Ptr = std::unique_ptr<FILE, Pipe_Closer>;
 
 class Mutex_Guard {
 public:
