@@ -120,18 +120,16 @@ private:
 
 int64_t get_Log_Monotonic_ms();
 
-// LOG_ERROR through `limiter`: the first line keeps its text exactly.
+// LOG_ERROR through `limiter`: the first line keeps its text exactly; a new
+// text first clears the old one (LOG_ERROR_CLEARED, below).
 #define LOG_ERROR_LIMITED(limiter, format, ...)                                               \
     do {                                                                                      \
         if (get_Error_Log_Status()) {                                                         \
             char limited_text_[256];                                                          \
             snprintf(limited_text_, sizeof(limited_text_), format, ##__VA_ARGS__);            \
+            if ((limiter).get_Text() != limited_text_)                                        \
+                LOG_ERROR_CLEARED(limiter);                                                   \
             unsigned limited_repeats_ = 0;                                                    \
-            if ((limiter).get_Text() != limited_text_) {                                      \
-                if ((limiter).clear(&limited_repeats_))                                       \
-                    LOG_INFO("%s: cleared after %u repeats", (limiter).get_Text().c_str(),    \
-                             limited_repeats_);                                               \
-            }                                                                                 \
             switch ((limiter).note(limited_text_, get_Log_Monotonic_ms(), &limited_repeats_)) { \
             case Log_Repeat_Limiter::WRITE_FIRST:                                             \
                 LOG_ERROR("%s", limited_text_);                                               \
