@@ -1,9 +1,11 @@
 // The sandbox that runs the daemon: `unshare` with private mount, network,
 // UTS and PID namespaces, whose first process is sandbox/sandbox_init.sh.
 // Owns that process: launches it, notices the daemon's start and the
-// sandbox's end, passes the daemon's log lines on, and kills it.
+// sandbox's end, passes the daemon's log lines on, records what it tells the
+// service manager, and kills it.
 #pragma once
 
+#include "files.h"
 #include "teardown.h"
 #include "trace.h"
 
@@ -47,11 +49,14 @@ private:
     void notice_start();
     void reap();
     void forward(LogTail& tail);
+    void bind_notify_socket();
+    void receive_notifications();
 
     const std::string run_dir_;
     LiveSlot& live_;
     Trace& trace_;
     const bool forward_log_;
+    UniqueFd notify_; // the bound notify.sock; invalid when it could not be made
     mutable std::mutex m_;
     pid_t pid_ = 0;
     bool start_seen_ = false;

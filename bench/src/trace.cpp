@@ -86,7 +86,10 @@ std::string trace_json(const TraceEvent& ev) {
 }
 
 std::string live_line(const TraceEvent& ev) {
-    if (ev.event == "line_value" || ev.event == "slave" || ev.event == "close") {
+    // Too frequent to watch live: the line's values, slave selections,
+    // closes and the watchdog's keep-alive every main-loop cycle.
+    if (ev.event == "line_value" || ev.event == "slave" || ev.event == "close" ||
+        (ev.event == "notify" && ev.detail == "WATCHDOG=1")) {
         return "";
     }
     std::string when = seconds_text(ev.t);

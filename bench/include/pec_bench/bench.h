@@ -58,7 +58,8 @@ struct TraceEvent {
     double t = 0;       // seconds since the bench started
     std::string event;  // card_write, card_read, smbus, slave, open, close, line_request,
                         // line_value, bmc_queue, fault, temperature, new_device,
-                        // sensor_registered, daemon_start, daemon_exit, note
+                        // sensor_registered, daemon_start, daemon_exit, notify
+                        // (a datagram to NOTIFY_SOCKET), note
     std::string device; // i2c-0, gpiochip0, line
     Packet packet;      // card_write: what the card wrote; card_read: what it was given
     int result = 0;     // the transfer's result (bytes, or minus errno)
