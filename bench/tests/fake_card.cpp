@@ -6,7 +6,7 @@
 //   probe ADDR | quick ADDR                         sensor probes (receive byte, quick write)
 //   chip | handle LINE LABEL | event LINE | closechip | value | closeline
 //   file PATH                                       plain file: write, read back, ioctl
-//   fdnum | sleep MS
+//   fdnum | gone PATH                               waits (up to 30 s) until PATH is gone
 
 #include <cerrno>
 #include <cstdio>
@@ -193,6 +193,19 @@ struct Step {
     void (*run)(char** args);
 };
 
+// Polls every 10 ms: the card holds its descriptors while the other end
+// goes away.
+void wait_gone(char** a) {
+    for (int i = 0; i < 3000; ++i) {
+        if (access(a[0], F_OK) != 0) {
+            printf("gone 0\n");
+            return;
+        }
+        usleep(10000);
+    }
+    printf("gone -1 still there\n");
+}
+
 const Step steps[] = {
     {"i2c", 0, open_i2c},
     {"slave", 1, select_slave},
@@ -209,7 +222,7 @@ const Step steps[] = {
     {"closeline", 0, [](char**) { printf("closeline %d\n", close(line_fd)); }},
     {"file", 1, [](char** a) { plain_file(a[0]); }},
     {"fdnum", 0, fd_number},
-    {"sleep", 1, [](char** a) { usleep(static_cast<useconds_t>(number(a[0]) * 1000)); }},
+    {"gone", 1, wait_gone},
 };
 
 const Step* find_step(const char* name) {

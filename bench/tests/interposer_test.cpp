@@ -19,6 +19,7 @@ using bench_test::run_card;
 using pec_bench::Bench;
 using pec_bench::Bytes;
 using pec_bench::Scenario;
+using pec_bench::TraceEvent;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -138,16 +139,18 @@ TEST(BenchInterposer, WithoutSimulatorCallsFailAsTheKernelWould) {
         auto bench = std::make_unique<Bench>(Scenario{});
         socket = bench->socket_path();
         std::thread card([&] {
-            late = run_card(socket, "i2c slave 8 sleep 1500 write 030001 "
-                                    "read 256 close");
+            late = run_card(socket, "i2c slave 8 gone " + socket + " write 030001 read 256 close");
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        EXPECT_TRUE(bench->wait_for([](const TraceEvent& e) { return e.event == "slave"; }, 1,
+                                    std::chrono::seconds(30)))
+            << "the card did not select its slave";
         bench.reset();
         card.join();
     }
-    ASSERT_EQ(late.size(), 5u);
-    EXPECT_EQ(late[2], "write -1 5"); // EIO
-    EXPECT_EQ(late[3], "read -1 5");
+    ASSERT_EQ(late.size(), 6u);
+    EXPECT_EQ(late[2], "gone 0");
+    EXPECT_EQ(late[3], "write -1 5"); // EIO
+    EXPECT_EQ(late[4], "read -1 5");
 }
 
 TEST(BenchInterposer, FaultsShowAsTheKernelReportsThem) {
