@@ -40,7 +40,10 @@ void make_Request(BMC::Packet* packet, uint8_t subaddress, const std::string& da
                      BMC::STRING, data.data(), static_cast<uint8_t>(data.size()));
 }
 
-const char* const debug_prefix = "\033[32m[DEBUG]\t[I2C Packet] I2C_BMC_Packet_Hander: ";
+// The request handler's DEBUG line with `text`.
+std::string handler_Debug(const std::string& text) {
+    return log_Line("DEBUG", "[I2C Packet] I2C_BMC_Packet_Hander: " + text);
+}
 
 // Fake host commands in front of PATH; the debug lines are switched off
 // again after each test.
@@ -112,8 +115,8 @@ TEST_F(Link_Test, StartWithoutBusReturnsFailure) {
         out << "again=" << init_I2C_BMC_Packet_Thread(broadcast_Handler, error_Handler) << "\n";
     });
     EXPECT_EQ(child.results, "init=2\nrunning=0\nrequest=1\nagain=2\n");
-    EXPECT_EQ(count_Of(child.log, "\033[31m[ERROR]\t[I2C Packet] I2C_BMC_Packet_Thread: open() "
-                                  "error\033[0m\n"),
+    EXPECT_EQ(count_Of(without_Colours(child.log),
+                       log_Line("ERROR", "[I2C Packet] I2C_BMC_Packet_Thread: open() error")),
               2u)
         << child.log;
 }
@@ -145,7 +148,7 @@ TEST_F(Link_Test, HostnameRequestsAreCopiedTerminatedAndValidated) {
     make_Request(&packet, BMC::SUBADDRESS_NETWORK_CONFIG_HOSTNAME, "pec-link-3");
     I2C_BMC_Packet_Hander(&packet);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.find(std::string(debug_prefix) + "HOSTNAME=pec-link-3 \033[0m\n"), 0u) << out;
+    EXPECT_EQ(without_Colours(out).find(handler_Debug("HOSTNAME=pec-link-3 ")), 0u) << out;
 }
 
 TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
@@ -177,19 +180,15 @@ TEST_F(Link_Test, PacketsWithoutDataAndOtherSubaddressesChangeNothing) {
     if (child.skipped)
         GTEST_SKIP() << "needs a private mount namespace (run as root)";
     EXPECT_EQ(child.results, "netplan_files=-1\n");
-    EXPECT_EQ(count_Of(child.log, "packet without data skipped"), 23u) << child.log;
-    EXPECT_NE(child.log.find(std::string(debug_prefix) +
-                             "packet without data skipped, subaddress=7 \033[0m\n"),
+    const std::string log = without_Colours(child.log);
+    EXPECT_EQ(count_Of(log, "packet without data skipped"), 23u) << log;
+    EXPECT_NE(log.find(handler_Debug("packet without data skipped, subaddress=7 ")),
               std::string::npos);
-    EXPECT_EQ(count_Of(child.log, std::string(debug_prefix) + "default=192.0.2.9 \033[0m\n"), 4u)
-        << child.log;
-    EXPECT_NE(child.log.find(std::string(debug_prefix) + "default=" + std::string(250, 'd') +
-                             " \033[0m\n"),
-              std::string::npos);
-    EXPECT_NE(child.log.find(std::string(debug_prefix) +
-                             "default=x\\x0A\\x1B[31m[ERROR]\\x09fake\\x80 \033[0m\n"),
+    EXPECT_EQ(count_Of(log, handler_Debug("default=192.0.2.9 ")), 4u) << log;
+    EXPECT_NE(log.find(handler_Debug("default=" + std::string(250, 'd') + " ")), std::string::npos);
+    EXPECT_NE(log.find(handler_Debug("default=x\\x0A\\x1B[31m[ERROR]\\x09fake\\x80 ")),
               std::string::npos)
-        << child.log;
+        << log;
     // Nothing reached the network code or the hostname.
     EXPECT_EQ(get_Calls(), "");
 }
@@ -223,10 +222,11 @@ TEST_F(Link_Test, NetworkRequestsReachTheNetworkSettings) {
                                  "DNS1=198.51.100.53 ",
                                  "DNS2=203.0.113.53 ",
                                  "APPLY=0 "};
+    const std::string log = without_Colours(child.log);
     size_t at = 0;
     for (const std::string& line : lines) {
-        at = child.log.find(std::string(debug_prefix) + line + "\033[0m\n", at);
-        EXPECT_NE(at, std::string::npos) << line << "\n" << child.log;
+        at = log.find(handler_Debug(line), at);
+        EXPECT_NE(at, std::string::npos) << line << "\n" << log;
     }
     // The apply wrote the collected values and activated them.
     EXPECT_NE(get_Calls("netplan").find("[apply]"), std::string::npos) << get_Calls("netplan");
@@ -300,9 +300,10 @@ TEST_F(Link_Test, RunningLinkOverStandInBus) {
                              "restart=0\n"
                              "request_after_restart=0\n"
                              "bytes_written=0\n");
-    const std::string thread_debug = "\033[32m[DEBUG]\t[I2C Packet] I2C_BMC_Packet_Thread: ";
-    EXPECT_EQ(count_Of(child.log, thread_debug + "thread start\033[0m\n"), 2u);
-    EXPECT_EQ(count_Of(child.log, thread_debug + "thread stop\033[0m\n"), 2u);
+    const std::string log = without_Colours(child.log);
+    const std::string thread_debug = "[I2C Packet] I2C_BMC_Packet_Thread: ";
+    EXPECT_EQ(count_Of(log, log_Line("DEBUG", thread_debug + "thread start")), 2u);
+    EXPECT_EQ(count_Of(log, log_Line("DEBUG", thread_debug + "thread stop")), 2u);
     EXPECT_EQ(count_Of(child.log, "I2C_BMC_Packet_Thread: init GPIO Failed"), 2u);
     EXPECT_GT(count_Of(child.log, "packet without data skipped, subaddress=0 "), 0u);
     EXPECT_EQ(count_Of(child.log, "Write Packet length"), 0u);

@@ -19,6 +19,7 @@
 #include "log.h"
 #include "support/fixtures.h"
 #include "support/processes.h"
+#include "support/text.h"
 
 namespace {
 
@@ -124,7 +125,7 @@ TEST_F(Config_Test, SerialNumberFromEepromWindow) {
                                  "empty_record=0:\n"
                                  "unmappable=3:N/A\n");
     // Only the failed mapping is logged.
-    EXPECT_EQ(child.log, "\033[31m[ERROR]\t[Config] get_EEPROM_Config: mmap() Error\033[0m\n");
+    EXPECT_EQ(without_Colours(child.log), log_Line("ERROR", "[Config] get_EEPROM_Config: mmap() Error"));
 }
 
 TEST_F(Config_Test, OsNameIsTheTrimmedPrettyName) {
@@ -189,8 +190,9 @@ TEST_F(Config_Test, HostnameAppliedOnceAndOnlyWhenValid) {
         EXPECT_FALSE(set_Config_Hostname(name.c_str()));
         std::string err = testing::internal::GetCapturedStderr();
         // Refused every time: a refused name is never remembered.
-        EXPECT_EQ(err, "\033[31m[ERROR]\t[Config] set_Config_Hostname: invalid hostname "
-                       "refused, nothing run\033[0m\n")
+        EXPECT_EQ(without_Colours(err),
+                  log_Line("ERROR", "[Config] set_Config_Hostname: invalid hostname refused, "
+                                    "nothing run"))
             << "name: " << name;
     }
     EXPECT_NE(access(marker.c_str(), F_OK), 0);
@@ -208,10 +210,12 @@ TEST_F(Config_Test, HostnameDebugLines) {
     testing::internal::CaptureStdout();
     set_Config_Hostname("pec-config-debug");
     std::string out = testing::internal::GetCapturedStdout();
-    const char* prefix = "\033[32m[DEBUG]\t[Config] set_Config_Hostname: ";
-    EXPECT_EQ(out, std::string(prefix) + "buffer=pec-config-debug  \033[0m\n" + prefix +
-                       "hostname=pec-config-debug  \033[0m\n" + prefix +
-                       "buffer_command=hostnamectl set-hostname 'pec-config-debug'  \033[0m\n");
+    const std::string prefix = "[Config] set_Config_Hostname: ";
+    EXPECT_EQ(without_Colours(out),
+              log_Line("DEBUG", prefix + "buffer=pec-config-debug  ") +
+                  log_Line("DEBUG", prefix + "hostname=pec-config-debug  ") +
+                  log_Line("DEBUG",
+                           prefix + "buffer_command=hostnamectl set-hostname 'pec-config-debug'  "));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "log_capture.h"
 #include "support/files.h"
 #include "support/fixtures.h"
+#include "support/text.h"
 #include "support/waits.h"
 
 #include <gtest/gtest.h>
@@ -144,9 +145,9 @@ TEST(SetCommand, FailuresAreReportedOnce) {
         EXPECT_EQ(set_Command(row.command, result, sizeof(result), row.use), 0) << row.command;
         const std::string expected =
             *row.line == '\0' ? ""
-                              : "\033[31m[ERROR]\t[Command] report_Outcome: " +
-                                    std::string(row.line) + "\033[0m\n";
-        EXPECT_EQ(log.text(), expected) << row.command;
+                              : log_Line("ERROR", "[Command] report_Outcome: " +
+                                                      std::string(row.line));
+        EXPECT_EQ(without_Colours(log.text()), expected) << row.command;
     }
 }
 
@@ -163,8 +164,9 @@ TEST(SetCommand, HungCommandIsKilledWithItsChildren) {
         char result[32] = {};
         EXPECT_EQ(run_Command(command.c_str(), result, sizeof(result), COMMAND_APPLY, 300), 0);
         EXPECT_STREQ(result, "partial\n");
-        EXPECT_EQ(log.text(), "\033[31m[ERROR]\t[Command] report_Outcome: \"" + command +
-                                  "\" killed after its 0.3 s time limit\033[0m\n");
+        EXPECT_EQ(without_Colours(log.text()),
+                  log_Line("ERROR", "[Command] report_Outcome: \"" + command +
+                                        "\" killed after its 0.3 s time limit"));
         const pid_t child = static_cast<pid_t>(std::stol("0" + read_File(pid_file)));
         ASSERT_GT(child, 0);
         // The orphaned child is gone once its new parent has reaped it.

@@ -17,6 +17,7 @@
 #include "log.h"
 #include "support/fixtures.h"
 #include "support/processes.h"
+#include "support/text.h"
 
 namespace {
 
@@ -41,14 +42,14 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
             << " detect=" << static_cast<int>(get_Onboard_Temperature_Sensor_Detect()) << "\n";
     });
     EXPECT_EQ(child.results, "flag=0 temperature=0 detect=0\n");
-    const char* probe_error =
-        "\033[31m[ERROR]\t[Sensor] get_I2C_Slave_Check: i2c file open error!\033[0m\n";
+    const std::string probe_error =
+        log_Line("ERROR", "[Sensor] get_I2C_Slave_Check: i2c file open error!");
     // Start-up probes both addresses, then says once that there is no sensor;
     // the last two lines are the detection asked for afterwards.
-    EXPECT_EQ(child.log, std::string(probe_error) + probe_error +
-                             "\033[31m[ERROR]\t[Sensor] init_PEC_Sensor: Onboard Temperature "
-                             "Sensor not found\033[0m\n" +
-                             probe_error + probe_error);
+    EXPECT_EQ(without_Colours(child.log),
+              probe_error + probe_error +
+                  log_Line("ERROR", "[Sensor] init_PEC_Sensor: Onboard Temperature Sensor not found") +
+                  probe_error + probe_error);
     EXPECT_EQ(get_Calls("cat"), "");
 }
 
@@ -117,8 +118,8 @@ TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
                              "address: 0x4D\n[INFO]\t[Sensor] init_PEC_Sensor: PEC Sensor init\n"),
               std::string::npos)
         << child.log;
-    EXPECT_NE(child.log.find("\033[32m[DEBUG]\t[Sensor] update_Temperature: temperature: "
-                             "41.25\033[0m\n"),
+    EXPECT_NE(without_Colours(child.log)
+                  .find(log_Line("DEBUG", "[Sensor] update_Temperature: temperature: 41.25")),
               std::string::npos)
         << child.log;
 }

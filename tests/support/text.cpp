@@ -1,6 +1,7 @@
 // Looking at texts in assertions.
 #include "support/text.h"
 
+#include <regex>
 #include <sstream>
 
 size_t count_Of(const std::string& text, const std::string& part) {
@@ -21,4 +22,13 @@ std::vector<std::string> lines_Of(const std::string& text) {
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
+}
+
+std::string log_Line(const std::string& level, const std::string& text) {
+    return "[" + level + "]\t" + text + "\n";
+}
+
+std::string without_Colours(const std::string& log) {
+    static const std::regex colour("\x1b\\[[0-9;]*m");
+    return std::regex_replace(log, colour, "");
 }

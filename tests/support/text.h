@@ -1,4 +1,5 @@
-// Looking at texts in assertions: counting a part, cutting into lines.
+// Looking at texts in assertions: counting a part, cutting into lines,
+// reading log lines by level and text.
 #pragma once
 
 #include <string>
@@ -11,3 +12,10 @@ bool contains(const std::string& text, const std::string& part);
 
 // The lines of `text`, without their line feeds.
 std::vector<std::string> lines_Of(const std::string& text);
+
+// A log line as the tests match it, line feed included: its level ("ERROR",
+// "WARN", "INFO", "DEBUG") and its text ("[Tag] function: message").
+std::string log_Line(const std::string& level, const std::string& text);
+// `log` with the colour codes of the terminal form taken out, so that each
+// of its lines reads as log_Line gives it.
+std::string without_Colours(const std::string& log);

@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <random>
-#include <thread>
 
 namespace systest {
 namespace {
@@ -43,7 +42,7 @@ TEST_F(LinkTest, FailedWriteIsLoggedAndTheDaemonCarriesOn) {
     const std::string failed = error_line("I2C Packet", "set_I2C_Packet_Write",
                                           "packet write failed, -1, Remote I/O error");
     const std::string handler = error_line("main", "BMC_Packet_Receive_Error_Handler", "");
-    EXPECT_EQ(bench().daemon_stderr(), failed + handler + failed + handler);
+    EXPECT_EQ(daemon_err(), failed + handler + failed + handler);
 
     bench().set_temperature(44.0);
     EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(44.0f)), 1, seconds(30)));
@@ -66,7 +65,7 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
 
     bench().set_temperature(50.5);
     // Four cycles: the report is due in the first of them.
-    std::this_thread::sleep_for(seconds(9));
+    ASSERT_TRUE(wait_main_loop_cycles(4)) << "the main loop stopped";
     std::vector<TraceEvent> trace = bench().trace();
     int lines = bench().line_reads() - lines_before;
     long reads = static_cast<long>(count_events(trace, is_card_read) - reads_before);
@@ -87,11 +86,11 @@ TEST_F(LinkTest, FeedbackLineLowReadsEveryPassAndWritesNothingUntilHigh) {
     ASSERT_TRUE(bench().wait_for(wrote_bytes(temperature_report(50.5f)), 1, seconds(15)));
     ASSERT_TRUE(wait_link_passes());
     size_t reads_high = count_events(bench().trace(), is_card_read);
-    std::this_thread::sleep_for(quiet_period);
+    ASSERT_TRUE(wait_main_loop_cycles(2)) << "the main loop stopped";
     EXPECT_EQ(count_events(bench().trace(), is_card_read), reads_high)
         << "reads went on with the line high and nothing queued";
     EXPECT_TRUE(bench().daemon_running());
-    EXPECT_EQ(bench().daemon_stderr(), "");
+    EXPECT_EQ(daemon_err(), "");
 }
 
 // Without the GPIO chip the feedback line cannot be read, which counts as
@@ -101,13 +100,13 @@ TEST_F(LinkTest, WithoutFeedbackLineItReadsEveryPassAndWritesNothing) {
     ASSERT_NO_FATAL_FAILURE(start(scenario("no-gpio")));
     ASSERT_TRUE(wait_stdout("Halvorne LN PEC Main Daemon", 1, seconds(60)));
     ASSERT_TRUE(bench().wait_for(is_card_read, 50, seconds(60)));
-    std::this_thread::sleep_for(seconds(5)); // two cycles: reports are queued
+    ASSERT_TRUE(wait_main_loop_cycles(2)) << "the main loop stopped"; // reports are queued
 
     std::vector<TraceEvent> trace = bench().trace();
     EXPECT_EQ(count_events(trace, is_card_write), 0u);
     EXPECT_EQ(count_events(trace, [](const TraceEvent& e) { return e.event == "line_request"; }),
               0u);
-    std::string err = bench().daemon_stderr();
+    std::string err = daemon_err();
     EXPECT_EQ(count_Of(err, error_line("I2C Packet", "I2C_BMC_Packet_Thread", "init GPIO Failed")),
               1u)
         << err.substr(0, 2000);
@@ -192,7 +191,7 @@ TEST_F(LinkTest, RandomAndDataLessPacketsDoNotDisturbIt) {
     EXPECT_TRUE(bench().wait_for(wrote_bytes(temperature_report(33.5f)), 1, seconds(30)));
     EXPECT_TRUE(bench().daemon_running());
     EXPECT_EQ(
-        count_Of(bench().daemon_stdout(), debug_line("I2C Packet", "I2C_BMC_Packet_Hander",
+        count_Of(daemon_out(), debug_line("I2C Packet", "I2C_BMC_Packet_Hander",
                                                      "packet without data skipped, subaddress=7 ")),
         2u)
         << "the two five-byte hostname requests without data are skipped";

@@ -19,7 +19,6 @@
 
 #include <yaml-cpp/yaml.h>
 
-#include <thread>
 
 namespace systest {
 namespace {
@@ -277,7 +276,7 @@ protected:
         start_Card(name);
         if (HasFatalFailure() || IsSkipped())
             return false;
-        const std::string out = bench().daemon_stdout();
+        const std::string out = daemon_out();
         EXPECT_TRUE(contains(out, std::string("Interface: eth0, Manager Type: ") + manager + "\n"))
             << out;
         return true;
@@ -313,7 +312,7 @@ TEST_F(NetworkSystem, HostWithoutManagerGetsNetplanFileAndTakesStaticAddress) {
 
     // Start-up found no configuration and NetworkManager inactive: the daemon
     // wrote the default netplan file, which only its owner may read.
-    const std::string out = bench().daemon_stdout();
+    const std::string out = daemon_out();
     EXPECT_TRUE(contains(out, "init_netplan_Config: Generated: /etc/netplan/01-netcfg.yaml\n"))
         << out;
     EXPECT_EQ(netplan_Flow(bench()),
@@ -330,7 +329,7 @@ TEST_F(NetworkSystem, HostWithoutManagerGetsNetplanFileAndTakesStaticAddress) {
     ASSERT_NO_FATAL_FAILURE(apply_Static(a));
     expect_Netplan_Static(bench(), a, "");
     // The generated file is found from then on: it is written once.
-    EXPECT_EQ(count_Of(bench().daemon_stdout(), "Generated:"), 1u);
+    EXPECT_EQ(count_Of(daemon_out(), "Generated:"), 1u);
     expect_No_Network_Errors(bench());
 }
 
@@ -367,7 +366,7 @@ TEST_F(NetworkSystem, NetworkManagerHostTakesStaticAddressFromBmc) {
     if (!start_Host("nm", "network manager"))
         return;
     // The host's keyfile was there: nothing is generated.
-    const std::string out = bench().daemon_stdout();
+    const std::string out = daemon_out();
     EXPECT_FALSE(contains(out, "Generated:")) << out;
 
     ASSERT_NO_FATAL_FAILURE(apply_Static(a));
@@ -385,7 +384,7 @@ TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddre
     // NetworkManager ran without a keyfile for eth0: the daemon wrote its own,
     // owner-only, and had NetworkManager load it in place of the runtime
     // connection it had made of eth0's addresses.
-    const std::string out = bench().daemon_stdout();
+    const std::string out = daemon_out();
     EXPECT_TRUE(
         contains(out, std::string("init_Network_Manager_Config: Generated: ") + keyfile + "\n"))
         << out;
@@ -401,7 +400,7 @@ TEST_F(NetworkSystem, NetworkManagerHostWithoutKeyfileGetsOneAndTakesStaticAddre
 
     ASSERT_NO_FATAL_FAILURE(apply_Static(a));
     expect_Network_Manager_Static(bench(), a);
-    EXPECT_EQ(count_Of(bench().daemon_stdout(), "Generated:"), 1u);
+    EXPECT_EQ(count_Of(daemon_out(), "Generated:"), 1u);
     expect_No_Network_Errors(bench());
 }
 
@@ -422,19 +421,19 @@ TEST_F(NetworkSystem, FailingOrHungApplyIsReportedAndTheLinkGoesOn) {
                                           "\"netplan apply\" killed after its 120.0 s time limit");
     write_File(bench().run_dir() + "/netplan-apply.fail", "");
     ASSERT_NO_FATAL_FAILURE(send_Static(bench(), a));
-    EXPECT_TRUE(eventually([&] { return contains(bench().daemon_stderr(), failed); }, seconds(60)))
+    EXPECT_TRUE(eventually([&] { return contains(daemon_err(), failed); }, seconds(60)))
         << daemon_Log(bench());
 
     remove((bench().run_dir() + "/netplan-apply.fail").c_str());
     write_File(bench().run_dir() + "/netplan-apply.hang", "");
     std::string error;
     ASSERT_TRUE(bench().run_script("apply\nhostname card-17\n", &error)) << error;
-    EXPECT_TRUE(eventually([&] { return contains(bench().daemon_stderr(), killed); }, seconds(200)))
+    EXPECT_TRUE(eventually([&] { return contains(daemon_err(), killed); }, seconds(200)))
         << daemon_Log(bench());
     EXPECT_TRUE(eventually([&] { return in_sandbox(bench(), "hostname") == "card-17\n"; },
                            seconds(60)))
         << daemon_Log(bench());
-    const std::string errors = bench().daemon_stderr();
+    const std::string errors = daemon_err();
     EXPECT_EQ(count_Of(errors, failed), 1u) << errors;
     EXPECT_EQ(count_Of(errors, killed), 1u) << errors;
     EXPECT_EQ(calls_Of(bench(), "netplan", "apply").size(), 2u);
@@ -478,14 +477,14 @@ TEST_F(NetworkSystem, HostileValuesFromBmcChangeNothing) {
 
     EXPECT_EQ(read_File(host_path(bench(), stanza_file)), stanza);
     EXPECT_FALSE(file_Exists(marker));
-    const std::string errors = bench().daemon_stderr();
+    const std::string errors = daemon_err();
     EXPECT_EQ(count_Of(errors, "[ERROR]\t[Network] set_Config: "),
               sizeof(hostile) / sizeof(hostile[0]))
         << errors;
     const Addressing before = {"192.0.2.10", "255.255.255.0", 24, "192.0.2.1", "", ""};
     expect_Live(bench(), before);
     // The card keeps reporting the address it had.
-    std::this_thread::sleep_for(quiet_period);
+    ASSERT_TRUE(wait_main_loop_cycles(2)) << "the main loop stopped";
     for (const std::string& ip : reports_Since_Apply(bench()))
         EXPECT_TRUE(ip == "192.0.2.10" || ip == "0.0.0.0") << ip;
 }

@@ -117,10 +117,10 @@ TEST_F(RequestsTest, InvalidOrHostileHostnameRunsNothing) {
             set_hostname(std::string(31, 'f') + "." + std::string(32, 'g'))}));
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a hostile name reached the shell";
     EXPECT_EQ(
-        count_Of(bench().daemon_stderr(), error_line("Config", "set_Config_Hostname",
+        count_Of(daemon_err(), error_line("Config", "set_Config_Hostname",
                                                      "invalid hostname refused, nothing run")),
         refused.size())
-        << bench().daemon_stderr();
+        << daemon_err();
     EXPECT_EQ(in_sandbox(bench(), "hostname"),
               std::string(31, 'f') + "." + std::string(32, 'g') + "\n");
     EXPECT_TRUE(bench().daemon_running());
@@ -150,7 +150,7 @@ TEST_F(RequestsTest, SubaddressesEightNineAndAboveChangeNothing) {
               (std::vector<std::vector<std::string>>{set_hostname("card-sentinel")}));
     EXPECT_EQ(bench().standin_calls().size(), 1u);
     EXPECT_EQ(read_File(netplan_file), netplan_before);
-    EXPECT_EQ(count_Of(bench().daemon_stdout(),
+    EXPECT_EQ(count_Of(daemon_out(),
                        debug_line("I2C Packet", "I2C_BMC_Packet_Hander", "default=192.0.2.99 ")),
               subaddresses.size());
 
@@ -201,7 +201,7 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
     ASSERT_TRUE(bench().wait_for(reports_ip("192.0.2.20"), 1, seconds(90)))
         << "the new address was not reported";
 
-    std::string out = bench().daemon_stdout();
+    std::string out = daemon_out();
     const std::vector<std::string> lines = {
         "MODE=1 ",          "SUBNETMASK=255.255.255.128 ", "GATEWAY=192.0.2.1 ",
         "DNS1=192.0.2.53 ", "DNS2=198.51.100.53 ",         "IP_ADDRESS=192.0.2.20 ",

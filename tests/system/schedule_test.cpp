@@ -37,9 +37,9 @@ TEST_F(ScheduleTest, PingOnEveryEleventhQuietCycleWithoutSensor) {
         EXPECT_LE(gap, 30.0) << "ping at " << p.t << "\n" << show(reports);
         previous = p.t;
     }
-    EXPECT_EQ(bench().daemon_stderr(),
+    EXPECT_EQ(daemon_err(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u) << bench().daemon_stdout();
+    EXPECT_EQ(count_Of(daemon_out(), "[Sensor]"), 0u) << daemon_out();
 }
 
 // A temperature report goes in the cycle after each change of temp2_input,
@@ -78,7 +78,7 @@ TEST_F(ScheduleTest, TemperatureReportOnEveryChangeAndNoneWhileItStays) {
 
     // Cycle by cycle: each change is reported in the cycle that follows it,
     // the quiet cycles after the last one send nothing until the ping.
-    std::vector<Cycle> cycles = cycles_of(bench().daemon_stdout());
+    std::vector<Cycle> cycles = cycles_of(daemon_out());
     for (size_t i = 0; i < values.size(); ++i) {
         size_t c = changed_before[i] + 1;
         ASSERT_LT(c, cycles.size()) << show(cycles);
@@ -120,13 +120,13 @@ TEST_F(ScheduleTest, AddressChangeSendsTheSetFirstAndTemperatureNextCycle) {
     EXPECT_EQ(after[1].kind, ReportKind::TEMPERATURE) << show(after);
     EXPECT_EQ(show(after[1].packets[0].raw), show(temperature_report(52.75f)));
 
-    std::vector<Cycle> cycles = cycles_of(bench().daemon_stdout());
+    std::vector<Cycle> cycles = cycles_of(daemon_out());
     ASSERT_LT(cycle + 2, cycles.size()) << show(cycles);
     EXPECT_TRUE(cycles[cycle + 1].description) << "cycle " << cycle + 1 << "\n" << show(cycles);
     EXPECT_EQ(cycles[cycle + 1].temperature, "52.75") << show(cycles);
     EXPECT_FALSE(cycles[cycle + 2].description) << show(cycles);
     EXPECT_TRUE(wrote(cycles[cycle + 2], 9)) << "cycle " << cycle + 2 << "\n" << show(cycles);
-    EXPECT_NE(bench().daemon_stdout().find(
+    EXPECT_NE(daemon_out().find(
                   info_line("Network", "update_Default_IP_Info",
                             "IP: 192.0.2.77, Subnetmask: 255.255.255.0, Gateway: 192.0.2.1")),
               std::string::npos);
@@ -151,7 +151,7 @@ TEST_F(ScheduleTest, SetEverySixtyCyclesAndPendingChangeAfterIt) {
     wait_next_cycle_line(seconds(30));
     ASSERT_TRUE(wait_log_caught_up());
 
-    std::vector<Cycle> cycles = cycles_of(bench().daemon_stdout());
+    std::vector<Cycle> cycles = cycles_of(daemon_out());
     std::vector<size_t> sets, pings;
     for (size_t c = 0; c < cycles.size(); ++c) {
         if (cycles[c].description) {

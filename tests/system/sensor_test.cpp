@@ -33,13 +33,13 @@ TEST_F(SensorTest, BoundAt4DIsUsedWithoutProbingOrRegistering) {
     EXPECT_EQ(count_events(trace, is_smbus), 0u);
     EXPECT_EQ(count_events(trace, is_new_device), 0u);
     EXPECT_EQ(count_events(trace, wrote_bytes(temperature_report(41.5f))), 1u);
-    std::string out = bench().daemon_stdout();
+    std::string out = daemon_out();
     EXPECT_NE(out.find(info_line("Sensor", "init_PEC_Sensor",
                                  "Onboard Temperature sensor address: 0x4D") +
                        info_line("Sensor", "init_PEC_Sensor", "PEC Sensor init")),
               std::string::npos)
         << out;
-    EXPECT_EQ(bench().daemon_stderr(), "");
+    EXPECT_EQ(daemon_err(), "");
 }
 
 // An unbound sensor at 0x4C answers the first probe; it is registered as an
@@ -65,10 +65,10 @@ TEST_F(SensorTest, UnboundAt4CIsRegisteredThroughNewDeviceThenRead) {
     EXPECT_EQ(registrations[0].detail, "adm1032 0x4c");
     EXPECT_LT(probes[0].t, registrations[0].t);
     EXPECT_EQ(count_events(trace, wrote_bytes(temperature_report(41.5f))), 1u);
-    EXPECT_NE(bench().daemon_stdout().find(info_line("Sensor", "init_PEC_Sensor",
+    EXPECT_NE(daemon_out().find(info_line("Sensor", "init_PEC_Sensor",
                                                      "Onboard Temperature sensor address: 0x4C")),
               std::string::npos);
-    EXPECT_EQ(bench().daemon_stderr(), "");
+    EXPECT_EQ(daemon_err(), "");
 }
 
 // An unbound sensor at 0x4D: the probe of 0x4C finds nothing, 0x4D answers
@@ -90,7 +90,7 @@ TEST_F(SensorTest, UnboundAt4DIsFoundAfter4CAndRegistered) {
     EXPECT_EQ(registrations.size(), 1u);
     EXPECT_EQ(registrations[0].detail, "adm1032 0x4d");
     EXPECT_EQ(count_events(trace, wrote_bytes(temperature_report(41.5f))), 1u);
-    EXPECT_NE(bench().daemon_stdout().find(info_line("Sensor", "init_PEC_Sensor",
+    EXPECT_NE(daemon_out().find(info_line("Sensor", "init_PEC_Sensor",
                                                      "Onboard Temperature sensor address: 0x4D")),
               std::string::npos);
 }
@@ -111,9 +111,9 @@ TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
     EXPECT_EQ(probes, (std::vector<std::pair<int, int>>{{0x4C, -ENXIO}, {0x4D, -ENXIO}}));
     EXPECT_EQ(count_events(trace, is_new_device), 0u);
     EXPECT_EQ(count_events(trace, card_wrote(is_temperature)), 0u);
-    EXPECT_EQ(bench().daemon_stderr(),
+    EXPECT_EQ(daemon_err(),
               error_line("Sensor", "init_PEC_Sensor", "Onboard Temperature Sensor not found"));
-    EXPECT_EQ(count_Of(bench().daemon_stdout(), "[Sensor]"), 0u);
+    EXPECT_EQ(count_Of(daemon_out(), "[Sensor]"), 0u);
 }
 
 } // namespace

@@ -9,13 +9,6 @@
 #include "support/text.h"
 #include "support/wire_examples.h"
 
-#include "os_wrappers.h"
-#include "support/waits.h"
-
-#include <sys/socket.h>
-#include <sys/un.h>
-
-#include <cstring>
 #include <functional>
 #include <regex>
 
@@ -24,63 +17,32 @@ namespace {
 
 class StartupTest : public BenchTest {};
 
-// The service manager's end of NOTIFY_SOCKET, which the bench points into
-// the run directory: every datagram the daemon sent, in order.
-class Notify_Listener {
-public:
-    void bind_At(const std::string& path) {
-        socket_fd.reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-        struct sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        ASSERT_LT(path.size(), sizeof(address.sun_path));
-        memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        ASSERT_EQ(bind(socket_fd.get(), reinterpret_cast<struct sockaddr*>(&address),
-                       sizeof(address)),
-                  0)
-            << path << ": " << strerror(errno);
-    }
-    const std::vector<std::string>& messages() {
-        char buffer[512];
-        ssize_t count = 0;
-        while ((count = recv(socket_fd.get(), buffer, sizeof(buffer), MSG_DONTWAIT)) > 0)
-            received.emplace_back(buffer, static_cast<size_t>(count));
-        return received;
-    }
-
-private:
-    Unique_Fd socket_fd;
-    std::vector<std::string> received;
-};
-
 // READY=1 comes once, with the first status line, when the link runs and
 // the first description set is queued; the status line follows the address;
 // the watchdog is fed on every cycle.
 TEST_F(StartupTest, TellsTheServiceManagerItsState) {
-    Notify_Listener listener;
-    ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor"), nullptr, [&](Bench& b) {
-        listener.bind_At(b.run_dir() + "/notify.sock");
-    }));
+    ASSERT_NO_FATAL_FAILURE(start(scenario("no-sensor")));
     ASSERT_NO_FATAL_FAILURE(wait_started(false));
     const std::string ready = "READY=1\nSTATUS=BMC link running; network manager netplan; eth0 "
                               "address none";
     const std::string status = "STATUS=BMC link running; network manager netplan; eth0 address "
                                "192.0.2.10";
+    EXPECT_TRUE(wait_main_loop_cycles(3, seconds(60)));
+    std::vector<TraceEvent> messages;
+    for (const TraceEvent& e : bench().trace())
+        if (e.event == "notify")
+            messages.push_back(e);
     auto shown = [&] {
         std::string all;
-        for (const std::string& m : listener.messages())
-            all += "[" + m + "] ";
+        for (const TraceEvent& m : messages)
+            all += "[" + m.detail + "] ";
         return all;
     };
     auto count = [&](const std::string& message) {
-        size_t n = 0;
-        for (const std::string& m : listener.messages())
-            n += m == message ? 1 : 0;
-        return n;
+        return count_events(messages, [&](const TraceEvent& e) { return e.detail == message; });
     };
-    EXPECT_TRUE(eventually([&] { return count("WATCHDOG=1") >= 3; }, seconds(60)));
-    const std::vector<std::string>& messages = listener.messages();
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages[0], ready) << shown();
+    EXPECT_EQ(messages[0].detail, ready) << shown();
     EXPECT_EQ(count(ready), 1u) << shown();
     EXPECT_EQ(count(status), 1u) << shown();
     // The set was queued before READY: its first packet is on the wire.
@@ -148,7 +110,7 @@ TEST_F(StartupTest, SetsUpInOrderAndLogsTheBanner) {
     EXPECT_EQ(line_request, line) << "the feedback line is line 0, an input, \"read feedback\"";
 
     // INFO lines in start-up order; the banner comes after the sensor set-up.
-    std::string out = bench().daemon_stdout();
+    std::string out = daemon_out();
     size_t manager = out.find(
         info_line("Network", "set_Interface_Name", "Interface: eth0, Manager Type: netplan"));
     size_t sensor = out.find(info_line("Sensor", "init_PEC_Sensor", "PEC Sensor init"));
@@ -166,7 +128,7 @@ TEST_F(StartupTest, SetsUpInOrderAndLogsTheBanner) {
                    "Dec) [ 1-3][0-9] [0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
         << banner_line;
     EXPECT_EQ(count_Of(out, "Halvorne LN PEC Main Daemon"), 1u);
-    EXPECT_EQ(bench().daemon_stderr(), "") << "no error at a normal start";
+    EXPECT_EQ(daemon_err(), "") << "no error at a normal start";
 }
 
 // Without the EEPROM's marker the serial number is "N/A", without
@@ -186,7 +148,7 @@ TEST_F(StartupTest, FallbacksForMissingSerialAndOsName) {
         reports[1], description_set(expected_description(bench(), "192.0.2.10")), "second set"));
     EXPECT_EQ(pec_bench::hex(reports[1].packets[0].raw), wire_Example("empty OS name").wire);
     EXPECT_EQ(pec_bench::hex(reports[1].packets[2].raw), wire_Example("serial N/A").wire);
-    EXPECT_EQ(count_Of(bench().daemon_stderr(), "[Config]"), 0u) << bench().daemon_stderr();
+    EXPECT_EQ(count_Of(daemon_err(), "[Config]"), 0u) << daemon_err();
 }
 
 // A serial number longer than the staging area is sent cut to 99 characters.

@@ -13,17 +13,17 @@ const char* const write_line = "[I2C Packet] set_I2C_Packet_Write: Write Packet 
 
 std::string info_line(const std::string& tag, const std::string& function,
                       const std::string& text) {
-    return "[INFO]\t[" + tag + "] " + function + ": " + text + "\n";
+    return log_Line("INFO", "[" + tag + "] " + function + ": " + text);
 }
 
 std::string error_line(const std::string& tag, const std::string& function,
                        const std::string& text) {
-    return "\x1b[31m[ERROR]\t[" + tag + "] " + function + ": " + text + "\x1b[0m\n";
+    return log_Line("ERROR", "[" + tag + "] " + function + ": " + text);
 }
 
 std::string debug_line(const std::string& tag, const std::string& function,
                        const std::string& text) {
-    return "\x1b[32m[DEBUG]\t[" + tag + "] " + function + ": " + text + "\x1b[0m\n";
+    return log_Line("DEBUG", "[" + tag + "] " + function + ": " + text);
 }
 
 std::vector<Cycle> cycles_of(const std::string& out) {
@@ -36,7 +36,7 @@ std::vector<Cycle> cycles_of(const std::string& out) {
         if ((at = line.find(cycle_mark)) != std::string::npos) {
             cycles.emplace_back();
             std::string v = line.substr(at + cycle_mark.size());
-            cycles.back().temperature = v.substr(0, v.find('\x1b'));
+            cycles.back().temperature = v;
         } else if (line.find(set_mark) != std::string::npos) {
             cycles.back().description = true;
         } else if ((at = line.find(write_mark)) != std::string::npos) {

@@ -14,7 +14,8 @@
 
 namespace systest {
 
-// One log line, line feed included, as the daemon writes it.
+// One log line, line feed included, by its level and text (as the
+// fixture's daemon_out() and daemon_err() give them, without colour codes).
 std::string info_line(const std::string& tag, const std::string& function, const std::string& text);
 std::string error_line(const std::string& tag, const std::string& function,
                        const std::string& text);
@@ -33,7 +34,7 @@ struct Cycle {
 };
 
 // cycles[0] is everything before the first cycle (start-up); cycles[k] is
-// the k-th loop cycle.
+// the k-th loop cycle; `out` is standard output without colour codes.
 std::vector<Cycle> cycles_of(const std::string& out);
 // Whether the cycle wrote a packet of `length` bytes.
 bool wrote(const Cycle& c, int length);

@@ -93,15 +93,23 @@ void BenchTest::wait_started(bool with_temperature) {
     }
 }
 
+std::string BenchTest::daemon_out() const {
+    return without_Colours(bench_->daemon_stdout());
+}
+
+std::string BenchTest::daemon_err() const {
+    return without_Colours(bench_->daemon_stderr());
+}
+
 bool BenchTest::wait_stdout(const std::string& part, size_t count, seconds timeout) {
-    return eventually([&] { return count_Of(bench_->daemon_stdout(), part) >= count; }, timeout);
+    return eventually([&] { return count_Of(daemon_out(), part) >= count; }, timeout);
 }
 
 size_t BenchTest::wait_next_cycle_line(seconds timeout) {
-    size_t before = count_Of(bench_->daemon_stdout(), cycle_line);
-    eventually([&] { return count_Of(bench_->daemon_stdout(), cycle_line) > before; }, timeout,
+    size_t before = count_Of(daemon_out(), cycle_line);
+    eventually([&] { return count_Of(daemon_out(), cycle_line) > before; }, timeout,
                milliseconds(20));
-    return count_Of(bench_->daemon_stdout(), cycle_line);
+    return count_Of(daemon_out(), cycle_line);
 }
 
 bool BenchTest::wait_log_caught_up(seconds timeout) {
@@ -115,6 +123,14 @@ bool BenchTest::wait_link_passes(int passes, seconds timeout) {
     // before the read after it: one read more than the passes asked for.
     const int until = bench_->line_reads() + passes + 1;
     return eventually([&] { return bench_->line_reads() >= until; }, timeout, milliseconds(10));
+}
+
+bool BenchTest::wait_main_loop_cycles(int cycles, seconds timeout) {
+    auto is_watchdog = [](const TraceEvent& e) {
+        return e.event == "notify" && e.detail == "WATCHDOG=1";
+    };
+    const size_t until = count_events(bench_->trace(), is_watchdog) + static_cast<size_t>(cycles);
+    return bench_->wait_for(is_watchdog, until, timeout);
 }
 
 bool BenchTest::wait_requests_handled(seconds timeout) {

@@ -2,7 +2,7 @@
 // starts one bench with the daemon per test and, when a test fails, prints
 // the tail of the trace and the daemon's log for the post-mortem. The waits
 // are on events (trace events, log lines, handled requests); where a test
-// must show that something does not happen it watches for quiet_period.
+// must show that something does not happen it watches two main-loop cycles.
 #pragma once
 
 #include "system/support/names.h"
@@ -17,15 +17,6 @@
 #include <vector>
 
 namespace systest {
-
-// One main-loop cycle: the loop sleeps 2 s after each report step.
-constexpr seconds main_loop_cycle(2);
-
-// How long a test watches for something that must not happen (a report, a
-// log line, a read) after what it waited for: two main-loop cycles, so that
-// wherever in its cycle the loop was, one whole cycle runs in the window
-// (and with it a hundred passes of the link thread, 20 ms each).
-constexpr seconds quiet_period = 2 * main_loop_cycle;
 
 // The bench scenario `name` (a failure when there is none), and the same
 // with DEBUG=1 for the daemon.
@@ -43,6 +34,10 @@ protected:
                const std::function<void(Bench&)>& before_daemon = {});
 
     Bench& bench() { return *bench_; }
+    // The daemon's standard output and error, lines of level and text: the
+    // colour codes of the terminal form taken out.
+    std::string daemon_out() const;
+    std::string daemon_err() const;
 
     // Waits until the start-up traffic is through: both description sets and,
     // with a sensor, the first temperature report.
@@ -65,6 +60,13 @@ protected:
     // pass starts by reading the feedback line): whatever a pass in flight
     // was doing (a write, a read and the handling of what it read) is done.
     bool wait_link_passes(int passes = 1, seconds timeout = seconds(30));
+
+    // Waits until the main loop has begun `cycles` more cycles, counted by
+    // the WATCHDOG=1 it sends the service manager once a cycle. A test that
+    // must show that something does not happen (a report, a log line, a
+    // read) watches two: wherever in its cycle the loop was, one whole cycle
+    // runs in between, and with it a hundred passes of the link thread.
+    bool wait_main_loop_cycles(int cycles, seconds timeout = seconds(30));
 
     // Waits until the card has read every packet queued for it and its link
     // has ended the pass that read the last one. The link handles each
