@@ -1,9 +1,9 @@
 #include "extra_command_handling.h"
 
 #include "log_capture.h"
-#include "support/files.h"
 #include "support/fixtures.h"
 #include "support/waits.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 
@@ -143,9 +143,10 @@ TEST(SetCommand, FailuresAreReportedOnce) {
         char result[64] = {};
         EXPECT_EQ(set_Command(row.command, result, sizeof(result), row.use), 0) << row.command;
         const std::string expected =
-            *row.line == '\0' ? ""
-                              : "\033[31m[ERROR]\t[Command] report_Outcome: " +
-                                    std::string(row.line) + "\033[0m\n";
+            *row.line == '\0'
+                ? ""
+                : "\033[31m[ERROR]\t[Command] report_Outcome: " + std::string(row.line) +
+                      "\033[0m\n";
         EXPECT_EQ(log.text(), expected) << row.command;
     }
 }
@@ -157,8 +158,8 @@ TEST(SetCommand, HungCommandIsKilledWithItsChildren) {
     const std::string pid_file = testing::TempDir() + "hung_command_child";
     for (const char* ignore : {"", "trap '' TERM; "}) {
         remove(pid_file.c_str());
-        const std::string command = std::string(ignore) + "echo partial; sleep 600 & echo $! > " +
-                                    pid_file + "; sleep 600";
+        const std::string command =
+            std::string(ignore) + "echo partial; sleep 600 & echo $! > " + pid_file + "; sleep 600";
         Log_Capture log;
         char result[32] = {};
         EXPECT_EQ(run_Command(command.c_str(), result, sizeof(result), COMMAND_APPLY, 300), 0);
