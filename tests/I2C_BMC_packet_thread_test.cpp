@@ -18,8 +18,9 @@
 
 #include "log.h"
 #include "support/fixtures.h"
-#include "support/processes.h"
 #include "support/text.h"
+#include "testkit/namespaces.h"
+#include "testkit/processes.h"
 
 namespace {
 
@@ -54,16 +55,6 @@ protected:
         Fake_Bin_Test::TearDown();
     }
 
-    // Empty network configuration directories and recording network tools,
-    // so that nothing of the host's configuration is read or changed.
-    bool isolate_Network_Configuration() {
-        for (const char* path : {"/etc/netplan", "/etc/NetworkManager/system-connections",
-                                 "/etc/network/interfaces.d"})
-            if (mount("none", path, "tmpfs", 0, nullptr) != 0)
-                return false;
-        return true;
-    }
-
     // Runs `body` with DEBUG lines on in a child whose network configuration
     // is isolated, with recording stand-ins for every program a request may run.
     Child_Result run_Handler_In_Child(const std::function<void(std::ostream&)>& body) {
@@ -72,8 +63,13 @@ protected:
         add_Fake_Command("netplan", "");
         add_Fake_Command("nmcli", "");
         return run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
-            if (!isolate_Network_Configuration()) {
-                out << "isolation failed\n";
+            // Empty network configuration directories, so that nothing of
+            // the host's configuration is read or changed.
+            std::string problem =
+                mount_Empty_Dirs({"/etc/netplan", "/etc/NetworkManager/system-connections",
+                                  "/etc/network/interfaces.d"});
+            if (!problem.empty()) {
+                out << "isolation failed: " << problem << "\n";
                 return;
             }
             set_Debug_Log(true);
@@ -101,7 +97,7 @@ TEST_F(Link_Test, RequestsBeforeStartAreRefused) {
 TEST_F(Link_Test, StartWithoutBusReturnsFailure) {
     if (access("/dev/i2c-0", F_OK) == 0)
         GTEST_SKIP() << "this host has /dev/i2c-0";
-    Child_Result child = run_In_Child(dir + "/child.log", HOST_MOUNTS, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", HOST_NAMESPACES, [&](std::ostream& out) {
         out << "init=" << init_I2C_BMC_Packet_Thread(broadcast_Handler, error_Handler) << "\n";
         out << "running=" << get_I2C_BMC_Packet_Thread_Start_Flag() << "\n";
         BMC::Packet request;

@@ -1,10 +1,10 @@
 // The call record that every fake and stand-in program writes
-// (support/record_call.sh) and its one reader (support/call_record.h): each
+// (testkit/record_call.sh) and its one reader (testkit/call_record.h): each
 // argument comes back as it was given, whatever brackets, backslashes or
 // line feeds it holds, and a status other than 0 is kept.
-#include "support/call_record.h"
 #include "support/fixtures.h"
 #include "support/shell.h"
+#include "testkit/call_record.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,9 @@
 
 #include "log.h"
 #include "support/fixtures.h"
-#include "support/processes.h"
 #include "support/text.h"
+#include "testkit/namespaces.h"
+#include "testkit/processes.h"
 
 namespace {
 

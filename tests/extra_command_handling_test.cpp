@@ -1,10 +1,10 @@
 #include "extra_command_handling.h"
 
 #include "log_capture.h"
-#include "support/files.h"
 #include "support/fixtures.h"
 #include "support/text.h"
 #include "support/waits.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 
@@ -158,8 +158,8 @@ TEST(SetCommand, HungCommandIsKilledWithItsChildren) {
     const std::string pid_file = testing::TempDir() + "hung_command_child";
     for (const char* ignore : {"", "trap '' TERM; "}) {
         remove(pid_file.c_str());
-        const std::string command = std::string(ignore) + "echo partial; sleep 600 & echo $! > " +
-                                    pid_file + "; sleep 600";
+        const std::string command =
+            std::string(ignore) + "echo partial; sleep 600 & echo $! > " + pid_file + "; sleep 600";
         Log_Capture log;
         char result[32] = {};
         EXPECT_EQ(run_Command(command.c_str(), result, sizeof(result), COMMAND_APPLY, 300), 0);

@@ -4,9 +4,10 @@
 #include "file_replace.h"
 
 #include "support/fixtures.h"
-#include "support/processes.h"
 #include "support/shell.h"
 #include "support/text.h"
+#include "testkit/namespaces.h"
+#include "testkit/processes.h"
 
 #include <gtest/gtest.h>
 
@@ -87,7 +88,7 @@ TEST_F(File_Replace, a_failed_write_changes_nothing_and_leaves_nothing) {
 
     // A file size limit below the new content's size fails the write, as a
     // full disk would; the child keeps the limit out of this process.
-    Child_Result child = run_In_Child("", HOST_MOUNTS, [&](std::ostream& out) {
+    Child_Result child = run_In_Child("", HOST_NAMESPACES, [&](std::ostream& out) {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {4, 4};
         setrlimit(RLIMIT_FSIZE, &limit);

@@ -1,9 +1,9 @@
 #include "log.h"
 
 #include "log_capture.h"
-#include "support/files.h"
 #include "os_wrappers.h"
 #include "support/shell.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 
@@ -146,7 +146,8 @@ TEST(Log, JournalStreamGetsPrioritiesAndNoColour) {
     struct stat status = {};
     ASSERT_EQ(stat(path.c_str(), &status), 0);
     const std::string id = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
-    const std::string other = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino + 1);
+    const std::string other =
+        std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino + 1);
 
     File_Ptr file(fopen(path.c_str(), "r"));
     ASSERT_TRUE(file);
@@ -154,9 +155,8 @@ TEST(Log, JournalStreamGetsPrioritiesAndNoColour) {
         std::string journal_stream;
         bool journal;
     };
-    const Row rows[] = {{id, true},           {other, false},    {id + ":1", false},
-                        {id + "x", false},    {"", false},       {"journal", false},
-                        {":" + id, false}};
+    const Row rows[] = {{id, true},  {other, false},     {id + ":1", false}, {id + "x", false},
+                        {"", false}, {"journal", false}, {":" + id, false}};
     for (const Row& row : rows)
         EXPECT_EQ(is_Journal_Stream(fileno(file.get()), row.journal_stream.c_str()), row.journal)
             << row.journal_stream;
@@ -251,7 +251,8 @@ TEST(Log, RepeatLimiterFirstSummaryAndClear) {
         LOG_ERROR_LIMITED(line_limiter, "Read Failed, %s", "Input/output error");
     LOG_ERROR_CLEARED(line_limiter);
     LOG_ERROR_CLEARED(line_limiter);
-    EXPECT_EQ(log.text(), "\033[31m[ERROR]\t[Test] TestBody: Read Failed, Input/output error\033[0m\n"
-                          "[INFO]\t[Test] TestBody: Read Failed, Input/output error: cleared after "
-                          "2 repeats\n");
+    EXPECT_EQ(log.text(),
+              "\033[31m[ERROR]\t[Test] TestBody: Read Failed, Input/output error\033[0m\n"
+              "[INFO]\t[Test] TestBody: Read Failed, Input/output error: cleared after "
+              "2 repeats\n");
 }

@@ -9,22 +9,21 @@
 #include "log.h"
 #include "network.h"
 
-#include "support/files.h"
 #include "support/fixtures.h"
 #include "support/keyfile.h"
 #include "support/netplan_tool.h"
 #include "support/shell.h"
 #include "support/text.h"
+#include "testkit/files.h"
+#include "testkit/namespaces.h"
 
 #include <gtest/gtest.h>
 
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,14 +50,9 @@ public:
             namespace_problem = "needs root for mount and network namespaces";
             return;
         }
-        if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
-            namespace_problem = std::string("unshare failed: ") + strerror(errno);
+        namespace_problem = enter_Private_Namespaces(PRIVATE_MOUNTS | PRIVATE_NETWORK);
+        if (!namespace_problem.empty())
             return;
-        }
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-            namespace_problem = std::string("making / private failed: ") + strerror(errno);
-            return;
-        }
         for (const char* dir : config_dirs) {
             if (access(dir, F_OK) != 0) {
                 namespace_problem = std::string("missing directory ") + dir;
@@ -93,10 +87,7 @@ protected:
         if (!namespace_problem.empty())
             GTEST_SKIP() << "namespace tests skipped: " << namespace_problem;
         ASSERT_NO_FATAL_FAILURE(Fake_Bin_Test::SetUp());
-        for (const char* path : config_dirs) {
-            ASSERT_EQ(mount("tmpfs", path, "tmpfs", 0, "mode=0755"), 0) << path;
-            mounted.push_back(path);
-        }
+        ASSERT_EQ(mount_Empty_Dirs({std::begin(config_dirs), std::end(config_dirs)}, &mounted), "");
         mkdir("/run/network", 0755);
         install_Fake("systemctl", fake_systemctl);
         install_Fake("netplan", "");

@@ -10,7 +10,7 @@
 // A failure names the seed of its sequence: PEC_MODEL_SEED=<seed>
 // PEC_MODEL_SECONDS=0 replays exactly that sequence.
 #include "network_host.h"
-#include "support/call_record.h"
+#include "testkit/call_record.h"
 
 #include <arpa/inet.h>
 

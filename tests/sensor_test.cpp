@@ -16,8 +16,9 @@
 
 #include "log.h"
 #include "support/fixtures.h"
-#include "support/processes.h"
 #include "support/text.h"
+#include "testkit/namespaces.h"
+#include "testkit/processes.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
     // A recording cat shows whether a reading was attempted.
     add_Fake_Command("cat", "12000\n");
 
-    Child_Result child = run_In_Child(dir + "/child.log", HOST_MOUNTS, [&](std::ostream& out) {
+    Child_Result child = run_In_Child(dir + "/child.log", HOST_NAMESPACES, [&](std::ostream& out) {
         init_PEC_Sensor();
         update_Temperature();
         update_Temperature();

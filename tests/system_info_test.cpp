@@ -16,7 +16,8 @@
 
 #include "log.h"
 #include "support/fixtures.h"
-#include "support/processes.h"
+#include "testkit/namespaces.h"
+#include "testkit/processes.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 // daemon ends, leaving nothing behind.
 
 #include "pec_bench/bench.h"
+#include "testkit/files.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -126,15 +126,12 @@ bool read_script(const std::string& path, std::string* text) {
     if (path.empty()) {
         return true;
     }
-    std::ifstream in(path);
-    if (!in) {
-        fprintf(stderr, "pec_bmc_sim: cannot read %s\n", path.c_str());
-        return false;
+    int error = 0;
+    *text = read_File(path, &error);
+    if (error != 0) {
+        fprintf(stderr, "pec_bmc_sim: cannot read %s: %s\n", path.c_str(), strerror(error));
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return true;
+    return error == 0;
 }
 
 // One run: the bench, the daemon in its sandbox, the script and the terminal
@@ -315,7 +312,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (args.keep) {
-        setenv("PEC_BENCH_KEEP", "1", 1);
+        setenv(Temp_Dir::keep_Variable, "1", 1);
     }
 
     // Signals are taken by the main thread alone, so that teardown is orderly.

@@ -9,13 +9,13 @@
 
 #include "board.h"
 #include "device_server.h"
-#include "files.h"
 #include "run_dir.h"
 #include "sandbox.h"
 #include "scenario_files.h"
 #include "script.h"
 #include "sensor_tree.h"
 #include "teardown.h"
+#include "testkit/files.h"
 #include "trace.h"
 
 #include <sstream>
@@ -24,7 +24,8 @@ namespace pec_bench {
 
 struct Bench::State {
     State(const Scenario& sc, Options opts)
-        : scenario(sc), options(std::move(opts)), dir(options.run_dir_base), live(dir.path()),
+        : scenario(sc), options(std::move(opts)), dir(run_dir_prefix, options.run_dir_base),
+          live(dir.path()),
           trace(options.trace_path.empty() ? dir.file("trace.jsonl") : options.trace_path,
                 options.printer),
           file_failures(write_scenario_files(dir.path(), scenario)),
@@ -38,7 +39,7 @@ struct Bench::State {
 
     const Scenario scenario;
     const Options options;
-    RunDir dir;
+    Temp_Dir dir;
     LiveSlot live;
     Trace trace;
     const std::string file_failures;
@@ -137,15 +138,15 @@ int Bench::line_reads() const {
 }
 
 std::vector<StandinCall> Bench::standin_calls() const {
-    return parse_Calls(read_file(s_->dir.file("calls.log")));
+    return parse_Calls(read_File(s_->dir.file("calls.log")));
 }
 
 std::string Bench::daemon_stdout() const {
-    return read_file(s_->dir.file("daemon.stdout"));
+    return read_File(s_->dir.file("daemon.stdout"));
 }
 
 std::string Bench::daemon_stderr() const {
-    return read_file(s_->dir.file("daemon.stderr"));
+    return read_File(s_->dir.file("daemon.stderr"));
 }
 
 std::string Bench::run_dir() const {

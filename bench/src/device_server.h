@@ -7,7 +7,7 @@
 #pragma once
 
 #include "board.h"
-#include "files.h"
+#include "os_wrappers.h"
 #include "pec_bench/wire.h"
 #include "trace.h"
 
@@ -36,7 +36,7 @@ public:
 
     enum class Kind { NEW, I2C, CHIP, LINE };
     struct Conn {
-        UniqueFd fd;
+        Unique_Fd fd;
         Kind kind = Kind::NEW;
         int pid = 0;    // of the process that opened the device
         int slave = -1; // I2C: the address last selected
@@ -84,8 +84,8 @@ private:
     const Scenario& scenario_;
     Board& board_;
     Trace& trace_;
-    UniqueFd listen_;
-    UniqueFd wake_;             // eventfd that ends the wait in poll
+    Unique_Fd listen_;
+    Unique_Fd wake_;            // eventfd that ends the wait in poll
     std::map<int, Conn> conns_; // by descriptor; only the server's thread touches them
     std::function<void()> tick_;
     std::atomic<bool> stopping_{false};

@@ -2,8 +2,8 @@
 
 #include "sandbox.h"
 
-#include "files.h"
-#include "process_tree.h"
+#include "testkit/files.h"
+#include "testkit/proc.h"
 
 #include <cerrno>
 #include <csignal>
@@ -223,12 +223,12 @@ pid_t Sandbox::daemon_pid() const {
         sandbox = pid_;
     }
     pid_t inner = 0;
-    if (sandbox <= 0 || !parse_pid(read_file(run_dir_ + "/daemon.pid"), &inner)) {
+    if (sandbox <= 0 || !parse_Pid(read_File(run_dir_ + "/daemon.pid"), &inner)) {
         return 0;
     }
-    for (pid_t init : children_of(sandbox)) {
-        for (pid_t child : children_of(init)) {
-            if (innermost_pid(child) == inner) {
+    for (pid_t init : children_Of(sandbox)) {
+        for (pid_t child : children_Of(init)) {
+            if (innermost_Pid(child) == inner) {
                 return child;
             }
         }
@@ -260,7 +260,7 @@ void Sandbox::notice_start() {
     start_seen_ = true;
     TraceEvent ev;
     ev.event = "daemon_start";
-    ev.detail = read_file(pid_file);
+    ev.detail = read_File(pid_file);
     ev.detail = ev.detail.substr(0, ev.detail.find('\n'));
     trace_.record(ev);
 }
@@ -276,7 +276,7 @@ void Sandbox::reap() {
     live_.set_sandbox(0);
     TraceEvent ev;
     ev.event = "daemon_exit";
-    std::string code = read_file(run_dir_ + "/daemon.exit");
+    std::string code = read_File(run_dir_ + "/daemon.exit");
     ev.detail = code.empty() ? "sandbox ended (see sandbox.log)"
                              : "exit status " + code.substr(0, code.find('\n'));
     ev.result = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);

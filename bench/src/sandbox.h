@@ -5,7 +5,7 @@
 // service manager, and kills it.
 #pragma once
 
-#include "files.h"
+#include "os_wrappers.h"
 #include "teardown.h"
 #include "trace.h"
 
@@ -56,7 +56,7 @@ private:
     LiveSlot& live_;
     Trace& trace_;
     const bool forward_log_;
-    UniqueFd notify_; // the bound notify.sock; invalid when it could not be made
+    Unique_Fd notify_; // the bound notify.sock; invalid when it could not be made
     mutable std::mutex m_;
     pid_t pid_ = 0;
     bool start_seen_ = false;

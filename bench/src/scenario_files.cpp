@@ -2,7 +2,8 @@
 
 #include "scenario_files.h"
 
-#include "files.h"
+#include "os_wrappers.h"
+#include "testkit/files.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,9 +20,9 @@ class Writer {
 public:
     explicit Writer(const std::string& run_dir) : run_dir_(run_dir) {}
 
-    void dir(const std::string& rel) { check(rel, make_dirs(path(rel))); }
+    void dir(const std::string& rel) { check(rel, make_Dirs(path(rel))); }
     void file(const std::string& rel, const std::string& content, mode_t mode = 0644) {
-        check(rel, write_file(path(rel), content, mode));
+        check(rel, write_File(path(rel), content, mode));
     }
     void check(const std::string& rel, int err) {
         if (err != 0) {
@@ -39,7 +40,7 @@ private:
 // A sparse file that covers the physical address the card maps, with the
 // serial-number record at offset 0x50.
 int write_eeprom(const std::string& path, const Scenario& sc) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    Unique_Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.valid() || ftruncate(fd.get(), eeprom_window + 0x1000) != 0) {
         return errno;
     }
@@ -51,7 +52,7 @@ int write_eeprom(const std::string& path, const Scenario& sc) {
     if (n != static_cast<ssize_t>(rec.size())) {
         return n < 0 ? errno : EIO;
     }
-    return fd.close();
+    return fd.close_Now() == 0 ? 0 : errno;
 }
 
 // The adapter, and one unrelated hwmon device; the sensor's own device is the

@@ -2,7 +2,7 @@
 
 #include "sensor_tree.h"
 
-#include "files.h"
+#include "testkit/files.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -43,15 +43,15 @@ std::string SensorTree::device_dir(uint8_t address) const {
 // directory appears) only where a sensor answers.
 void SensorTree::create_device(uint8_t address, bool with_hwmon) {
     std::string dev = device_dir(address);
-    make_dirs(dev);
-    write_file(dev + "/name", std::string(chip) + "\n");
+    make_Dirs(dev);
+    write_File(dev + "/name", std::string(chip) + "\n", 0644);
     if (!with_hwmon) {
         return;
     }
     std::string hw = dev + "/hwmon/hwmon1";
-    make_dirs(hw);
-    write_file(hw + "/name", std::string(chip) + "\n");
-    write_file(hw + "/temp1_input", "38000\n");
+    make_Dirs(hw);
+    write_File(hw + "/name", std::string(chip) + "\n", 0644);
+    write_File(hw + "/temp1_input", "38000\n", 0644);
     std::string target = "../i2c-adapter/i2c-0/0-00" + hex_byte(address) + "/hwmon/hwmon1";
     symlink(target.c_str(), (class_dir_ + "/hwmon/hwmon1").c_str());
     registered_ = true;
@@ -60,14 +60,14 @@ void SensorTree::create_device(uint8_t address, bool with_hwmon) {
 
 void SensorTree::write_temperature() {
     if (registered_) {
-        replace_file(device_dir(address_) + "/hwmon/hwmon1/temp2_input",
-                     std::to_string(millidegrees_) + "\n");
+        replace_Whole_File(device_dir(address_) + "/hwmon/hwmon1/temp2_input",
+                           std::to_string(millidegrees_) + "\n");
     }
 }
 
 void SensorTree::take_new_device_request() {
     std::string nd = class_dir_ + "/i2c-adapter/i2c-0/new_device";
-    std::string request = read_file(nd);
+    std::string request = read_File(nd);
     if (request.empty()) {
         return;
     }

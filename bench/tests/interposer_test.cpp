@@ -2,8 +2,8 @@
 // against the simulated BMC (no sandbox, no root needed).
 
 #include "bench_test_util.h"
-#include "support/files.h"
 #include "support/wire_examples.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,10 @@
 // PID namespaces).
 
 #include "bench_test_util.h"
-#include "support/files.h"
-#include "support/processes.h"
 #include "support/waits.h"
+#include "testkit/files.h"
+#include "testkit/proc.h"
+#include "testkit/processes.h"
 
 #include <gtest/gtest.h>
 
@@ -118,12 +119,13 @@ TEST_F(BenchSandbox, NetplanScenarioProvidesTheBoardAndTheStandinsRecordCalls) {
         char host[256] = {0};
         gethostname(host, sizeof(host) - 1);
         EXPECT_STRNE(host, "card-07");
-        EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") && host_mounts_mention(bench.run_dir()));
+        EXPECT_FALSE(file_Exists("/etc/netplan/01-netcfg.yaml") &&
+                     host_mounts_mention(bench.run_dir()));
         // The started program as this machine sees it: the probe, which ends
         // by becoming `sleep`.
         std::string comm_path = "/proc/" + std::to_string(bench.daemon_pid()) + "/comm";
-        EXPECT_TRUE(eventually([&] { return read_File(comm_path) == "sleep\n"; },
-                               std::chrono::seconds(5)))
+        EXPECT_TRUE(
+            eventually([&] { return read_File(comm_path) == "sleep\n"; }, std::chrono::seconds(5)))
             << bench.daemon_pid() << ": " << read_File(comm_path);
         bench.stop_daemon();
         EXPECT_EQ(bench.daemon_pid(), 0);

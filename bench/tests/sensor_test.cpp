@@ -2,7 +2,7 @@
 // bound scenarios and temperature changes (no sandbox, no root needed).
 
 #include "bench_test_util.h"
-#include "support/files.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // GoogleTest fixtures shared by the test programs.
 #include "support/fixtures.h"
 
-#include "support/call_record.h"
 #include "support/shell.h"
+#include "testkit/call_record.h"
 
 #include <sys/stat.h>
 
@@ -17,7 +17,7 @@ void Temp_Dir_Test::SetUp() {
 
 void Temp_Dir_Test::TearDown() {
     temp_dir.reset();
-    if (!dir.empty()) {
+    if (!dir.empty() && !Temp_Dir::kept()) {
         EXPECT_FALSE(file_Exists(dir)) << dir << " was not removed";
     }
 }

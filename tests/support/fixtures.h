@@ -2,15 +2,15 @@
 // directory per test, and fake host programs first on PATH.
 #pragma once
 
-#include "support/files.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 
-// Gives each test a fresh directory "/tmp/<suite>.XXXXXX" in `dir`, removed
-// with everything in it after the test.
+// Gives each test a fresh directory "/tmp/<suite>.<pid>.XXXXXX" in `dir`,
+// removed with everything in it after the test.
 class Temp_Dir_Test : public testing::Test {
 protected:
     void SetUp() override;

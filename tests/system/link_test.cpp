@@ -5,8 +5,8 @@
 #include "system/support/expected_packets.h"
 #include "system/support/fixture_and_waits.h"
 
-#include "support/files.h"
 #include "support/text.h"
+#include "testkit/files.h"
 
 #include <cerrno>
 #include <cstdlib>

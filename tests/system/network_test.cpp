@@ -11,11 +11,11 @@
 #include "system/support/daemon_log.h"
 #include "system/support/fixture_and_waits.h"
 
-#include "support/files.h"
 #include "support/netplan_tool.h"
 #include "support/shell.h"
 #include "support/text.h"
 #include "support/waits.h"
+#include "testkit/files.h"
 
 #include <yaml-cpp/yaml.h>
 
@@ -430,8 +430,8 @@ TEST_F(NetworkSystem, FailingOrHungApplyIsReportedAndTheLinkGoesOn) {
     ASSERT_TRUE(bench().run_script("apply\nhostname card-17\n", &error)) << error;
     EXPECT_TRUE(eventually([&] { return contains(daemon_err(), killed); }, seconds(200)))
         << daemon_Log(bench());
-    EXPECT_TRUE(eventually([&] { return in_sandbox(bench(), "hostname") == "card-17\n"; },
-                           seconds(60)))
+    EXPECT_TRUE(
+        eventually([&] { return in_sandbox(bench(), "hostname") == "card-17\n"; }, seconds(60)))
         << daemon_Log(bench());
     const std::string errors = daemon_err();
     EXPECT_EQ(count_Of(errors, failed), 1u) << errors;

@@ -5,9 +5,9 @@
 #include "system/support/daemon_log.h"
 #include "system/support/fixture_and_waits.h"
 
-#include "support/files.h"
 #include "support/text.h"
 #include "support/waits.h"
+#include "testkit/files.h"
 
 namespace systest {
 namespace {

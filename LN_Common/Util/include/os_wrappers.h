@@ -22,6 +22,13 @@ public:
     }
     Unique_Fd(const Unique_Fd&) = delete;
     Unique_Fd& operator=(const Unique_Fd&) = delete;
+    // A moved-from owner holds nothing.
+    Unique_Fd(Unique_Fd&& other) noexcept : fd_(other.release()) {}
+    Unique_Fd& operator=(Unique_Fd&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "pec_bench/packet.h"
-#include "support/call_record.h"
+#include "testkit/call_record.h"
 
 #include <chrono>
 #include <functional>

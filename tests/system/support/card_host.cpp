@@ -1,9 +1,9 @@
 // The card's host on the bench as the system tests see it.
 #include "system/support/card_host.h"
 
-#include "support/files.h"
 #include "support/shell.h"
 #include "support/text.h"
+#include "testkit/files.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 #include "system/support/card_host.h"
 #include "system/support/daemon_log.h"
 
-#include "support/files.h"
 #include "support/text.h"
 #include "support/waits.h"
+#include "testkit/files.h"
 
 #include <unistd.h>
 

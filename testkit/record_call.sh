@@ -5,7 +5,7 @@
 #   systemctl[is-active][NetworkManager] exit 3
 # Inside the brackets a backslash, a bracket and a line feed are written \\,
 # \[, \] and \n, so that no argument can end its brackets or its line early.
-# support/call_record.h reads these lines.
+# testkit/call_record.h reads these lines.
 
 # record_call FILE STATUS PROGRAM ARGS...: appends the call's line to FILE.
 record_call() {

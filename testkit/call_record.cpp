@@ -1,5 +1,5 @@
 // Reading the call record that record_call.sh writes.
-#include "support/call_record.h"
+#include "testkit/call_record.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -1,11 +1,10 @@
-// Child processes for the tests.
-#include "support/processes.h"
+// Child processes for the bench's tests and the unit tests.
+#include "testkit/processes.h"
 
-#include "support/files.h"
+#include "testkit/files.h"
+#include "testkit/namespaces.h"
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,21 +14,19 @@
 
 namespace {
 
-// Exit status of a child whose private mount namespace was refused.
-const int no_private_mounts = 77;
+// Exit status of a child whose private namespaces were refused.
+const int no_private_namespaces = 77;
 
-// In the child of run_In_Child: the alarm, the log and the namespace.
-void prepare_Child(const std::string& log_path, Child_Mounts mounts) {
+// In the child of run_In_Child: the alarm, the log and the namespaces.
+void prepare_Child(const std::string& log_path, int namespaces) {
     alarm(120);
     if (!log_path.empty()) {
-        int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(log_fd, STDOUT_FILENO);
-        dup2(log_fd, STDERR_FILENO);
+        Unique_Fd log_fd(open(log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        dup2(log_fd.get(), STDOUT_FILENO);
+        dup2(log_fd.get(), STDERR_FILENO);
     }
-    if (mounts == PRIVATE_MOUNTS &&
-        (unshare(CLONE_NEWNS) != 0 ||
-         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
-        _exit(no_private_mounts);
+    if (namespaces != HOST_NAMESPACES && !enter_Private_Namespaces(namespaces).empty())
+        _exit(no_private_namespaces);
 }
 
 } // namespace
@@ -38,19 +35,18 @@ Child_Process::Child_Process(const std::function<void(int results_fd)>& body) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         return;
+    Unique_Fd read_end(pipe_fds[0]);
+    Unique_Fd write_end(pipe_fds[1]);
     pid_ = fork();
     if (pid_ == 0) {
-        close(pipe_fds[0]);
-        body(pipe_fds[1]);
+        read_end.reset(-1);
+        body(write_end.get());
         _exit(0);
     }
-    close(pipe_fds[1]);
-    results_fd_ = pipe_fds[0];
+    results_fd_ = std::move(read_end);
 }
 
 Child_Process::~Child_Process() {
-    if (results_fd_ >= 0)
-        close(results_fd_);
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -61,7 +57,7 @@ std::string Child_Process::read_Results() const {
     std::string results;
     char chunk[512];
     ssize_t got = 0;
-    while (results_fd_ >= 0 && (got = read(results_fd_, chunk, sizeof(chunk))) > 0)
+    while (results_fd_.valid() && (got = read(results_fd_.get(), chunk, sizeof(chunk))) > 0)
         results.append(chunk, static_cast<size_t>(got));
     return results;
 }
@@ -83,10 +79,10 @@ bool write_All(int fd, const std::string& text) {
     return done == text.size();
 }
 
-Child_Result run_In_Child(const std::string& log_path, Child_Mounts mounts,
+Child_Result run_In_Child(const std::string& log_path, int namespaces,
                           const std::function<void(std::ostream&)>& body) {
     Child_Process child([&](int results_fd) {
-        prepare_Child(log_path, mounts);
+        prepare_Child(log_path, namespaces);
         std::ostringstream results;
         body(results);
         exit(write_All(results_fd, results.str()) ? 0 : 1);
@@ -94,28 +90,10 @@ Child_Result run_In_Child(const std::string& log_path, Child_Mounts mounts,
     Child_Result result;
     result.results = child.started() ? child.read_Results() : "fork failed";
     int status = child.end();
-    result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == no_private_mounts;
+    result.skipped = WIFEXITED(status) && WEXITSTATUS(status) == no_private_namespaces;
     if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && !result.skipped))
         result.results += "child failed, status " + std::to_string(status);
     if (!log_path.empty())
         result.log = read_File(log_path);
     return result;
-}
-
-std::vector<pid_t> pids_With_Environment(const std::string& entry) {
-    std::vector<pid_t> pids;
-    for (const std::string& name : list_Directory("/proc")) {
-        char* end = nullptr;
-        long pid = strtol(name.c_str(), &end, 10);
-        if (end == name.c_str() || *end != '\0' || pid <= 0)
-            continue;
-        std::istringstream environment(read_File("/proc/" + name + "/environ"));
-        for (std::string variable; std::getline(environment, variable, '\0');) {
-            if (variable == entry) {
-                pids.push_back(static_cast<pid_t>(pid));
-                break;
-            }
-        }
-    }
-    return pids;
 }
