@@ -2,9 +2,11 @@
 // a full transmit queue, a lone report from its queueing to its write, and
 // a packet of the BMC from the line going low to the card's read.
 
-#include "bench_run.h"
-#include "log_stamps.h"
+#include "figures.h"
 
+#include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -15,45 +17,19 @@ namespace {
 const char* const section = "link";
 constexpr double protocol_interval = 0.220; // the 200 ms pause and one 20 ms pass
 
-size_t count_events(const Bench& bench, const Predicate& pred) {
-    size_t n = 0;
-    for (const TraceEvent& e : bench.trace()) {
-        n += pred(e) ? 1 : 0;
-    }
-    return n;
-}
-
 // Moves eth0 back and forth so that each move makes the card send a
 // description set: eight packets queued at once.
 bool more_sets(Bench& bench, int sets) {
     for (int i = 0; i < sets; ++i) {
         const std::string address = i % 2 == 0 ? "192.0.2.11" : "192.0.2.10";
-        size_t seen = count_events(bench, reports_ip(address));
+        size_t seen = count_of(bench, reports_ip(address)), ends = count_of(bench, ends_set);
         if (!move_eth0(bench, address) ||
             !bench.wait_for(reports_ip(address), seen + 1, std::chrono::seconds(30))) {
             return false;
         }
-        bench.wait_for(ends_set, count_events(bench, ends_set) + 1, std::chrono::seconds(5));
+        bench.wait_for(ends_set, ends + 1, std::chrono::seconds(5));
     }
     return true;
-}
-
-// Intervals between consecutive writes of each description set in the trace.
-std::vector<double> set_intervals(const std::vector<TraceEvent>& trace) {
-    std::vector<double> out;
-    const TraceEvent* previous = nullptr;
-    for (const TraceEvent& e : trace) {
-        if (!is_write(e)) {
-            continue;
-        }
-        bool in_set = e.packet.address() == pec_bench::proto::DESCRIPTION && e.packet.length() > 5;
-        bool first = in_set && e.packet.subaddress() == pec_bench::proto::DESC_OS;
-        if (in_set && !first && previous != nullptr) {
-            out.push_back(e.t - previous->t);
-        }
-        previous = in_set ? &e : nullptr;
-    }
-    return out;
 }
 
 Rows full_queue_rows(Bench& bench, const Settings& s) {
@@ -61,53 +37,87 @@ Rows full_queue_rows(Bench& bench, const Settings& s) {
         return {not_measured(section, "write interval, full queue",
                              "a description set was due and did not come")};
     }
-    Stats st = stats_of(set_intervals(bench.trace()));
-    const std::string how = "trace stamps of consecutive writes in " + std::to_string(st.n / 7) +
-                            " description sets (8 packets queued at once), " +
-                            std::to_string(st.n) + " intervals";
-    auto row = [&](const char* which, double v) {
+    // Intervals between consecutive writes within each description set.
+    std::vector<double> v;
+    const TraceEvent* previous = nullptr;
+    std::vector<TraceEvent> trace = bench.trace();
+    for (const TraceEvent& e : trace) {
+        if (!is_write(e)) {
+            continue;
+        }
+        bool in_set = e.packet.address() == pec_bench::proto::DESCRIPTION && e.packet.length() > 5;
+        if (in_set && e.packet.subaddress() != pec_bench::proto::DESC_OS && previous != nullptr) {
+            v.push_back(e.t - previous->t);
+        }
+        previous = in_set ? &e : nullptr;
+    }
+    if (v.empty()) {
+        return {not_measured(section, "write interval, full queue", "no description set")};
+    }
+    const std::string how =
+        "trace stamps of consecutive writes in " + std::to_string(v.size() / 7) +
+        " description sets (8 packets queued at once), " + std::to_string(v.size()) + " intervals";
+    auto row = [&](const char* which, double x) {
         return Row{section, std::string("write interval, full queue: ") + which,
-                   fixed(v * 1000, 2) + " ms = " + fixed(v / protocol_interval, 4) + " x 220 ms",
+                   fixed(x * 1000, 2) + " ms = " + fixed(x / protocol_interval, 4) + " x 220 ms",
                    how};
     };
-    return {row("mean", st.mean), row("min", st.min), row("max", st.max)};
+    return {row("mean", mean_of(v)), row("min", *std::min_element(v.begin(), v.end())),
+            row("max", *std::max_element(v.begin(), v.end()))};
 }
 
-// A write between the report's queueing and its own write means that the
-// queue was not empty.
-bool written_alone(const std::vector<TraceEvent>& trace, double queued, double written) {
-    for (const TraceEvent& e : trace) {
-        if (e.event == "card_write" && e.t > queued && e.t < written) {
-            return false;
+// The bench time at which `text` appeared in the daemon's output past byte
+// `from`, looking every millisecond; -1 when it did not within 10 s.
+double text_appears(const Bench& bench, size_t from, const std::string& text) {
+    std::ifstream in(bench.run_dir() + "/daemon.stdout", std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(from));
+    std::string seen;
+    char buf[4096];
+    for (int ms = 0; ms < 10000; ++ms) {
+        while (in.read(buf, sizeof(buf)) || in.gcount() > 0) {
+            seen.append(buf, static_cast<size_t>(in.gcount()));
         }
+        in.clear(); // past the end of a file that grows
+        if (seen.find(text) != std::string::npos) {
+            return bench.now();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    return -1;
 }
 
 // Each temperature change is reported by the next cycle, which logs the
-// value it read right before it queues the report.
+// value it read (DEBUG=1) right before it queues the report. A write between
+// the two means the queue was not empty; that report is left out.
 Row queued_row(Bench& bench, const Settings& s) {
-    LogStamps log(bench, bench.run_dir() + "/daemon.stdout");
     std::vector<double> latencies;
     for (int i = 1; i <= s.queued_reports; ++i) {
-        const double celsius = 30.0 + 0.5 * i;
+        const float celsius = 30.0f + 0.5f * static_cast<float>(i);
+        pec_bench::Bytes data(sizeof(celsius));
+        memcpy(data.data(), &celsius, sizeof(celsius));
+        auto report = [&](const TraceEvent& e) {
+            return is_write(e) && e.packet.address() == pec_bench::proto::STATUS &&
+                   e.packet.data() == data;
+        };
+        const size_t from = bench.daemon_stdout().size();
         bench.set_temperature(celsius);
-        std::vector<TraceEvent> report;
-        if (!bench.wait_for(reports_temperature(static_cast<float>(celsius)), 1,
-                            std::chrono::seconds(10), &report)) {
+        double queued =
+            text_appears(bench, from, "update_Temperature: temperature: " + fixed(celsius, 2));
+        std::vector<TraceEvent> written;
+        if (!bench.wait_for(report, 1, std::chrono::seconds(10), &written)) {
             return not_measured(section, "report queued to written",
                                 "no report of " + fixed(celsius, 2));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the stamper's next look
-        double queued = log.first("update_Temperature: temperature: " + fixed(celsius, 2));
-        if (queued >= 0 && written_alone(bench.trace(), queued, report.front().t)) {
-            latencies.push_back(report.front().t - queued);
+        auto write_between = [&](const TraceEvent& e) {
+            return e.event == "card_write" && e.t > queued && e.t < written.front().t;
+        };
+        if (queued >= 0 && count_of(bench, write_between) == 0) {
+            latencies.push_back(written.front().t - queued);
         }
     }
-    return {section, "report queued to written (queue empty)",
-            stats_text(stats_of(latencies), 1000, 1, "ms"),
+    return {section, "report queued to written (queue empty)", stats_text(latencies, 1000, 1, "ms"),
             "DEBUG=1: the cycle's temperature line, logged just before it queues the report "
-            "(stamped within 1 ms), to the write; " +
+            "(seen within 1 ms), to the write; " +
                 std::to_string(latencies.size()) + " temperature reports"};
 }
 
@@ -115,7 +125,7 @@ Row queued_row(Bench& bench, const Settings& s) {
 Row line_row(Bench& bench, const Settings& s) {
     std::mt19937 rng(20240815);
     std::uniform_int_distribution<int> phase_us(0, 40000);
-    size_t reads = count_events(bench, is_packet_read);
+    size_t reads = count_of(bench, is_packet_read);
     std::vector<double> latencies;
     for (int i = 0; i < s.line_samples; ++i) {
         std::this_thread::sleep_for(std::chrono::microseconds(phase_us(rng)));
@@ -127,8 +137,7 @@ Row line_row(Bench& bench, const Settings& s) {
         }
         latencies.push_back(read.back().t - queued);
     }
-    return {section, "line pulled low to the card's read",
-            stats_text(stats_of(latencies), 1000, 1, "ms"),
+    return {section, "line pulled low to the card's read", stats_text(latencies, 1000, 1, "ms"),
             "from queueing the packet (the line goes low) to the card's read of it in the "
             "trace; " +
                 std::to_string(latencies.size()) + " pings at random phase"};
@@ -137,10 +146,8 @@ Row line_row(Bench& bench, const Settings& s) {
 } // namespace
 
 Rows measure_link(const Settings& s) {
-    std::string why = bench_unavailable();
-    Scenario sc = named_scenario("netplan");
-    sc.debug = true;
-    auto bench = why.empty() ? started_bench(sc, s, &why) : nullptr;
+    std::string why;
+    auto bench = started_bench("netplan", s, &why, true);
     if (!bench) {
         return {not_measured(section, "pacing and latencies", why)};
     }

@@ -6,32 +6,18 @@
 //   pec_bench_figures [--short] [--idle SEC] [--packets N] [--reports N] [--only LIST]
 
 #include "figures.h"
-#include "machine.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <fstream>
+#include <sys/utsname.h>
 #include <thread>
-
-#ifndef PEC_FIGURES_DAEMON
-#define PEC_FIGURES_DAEMON "pec_daemon"
-#endif
-#ifndef PEC_FIGURES_INTERPOSER
-#define PEC_FIGURES_INTERPOSER "libpec_bench_interposer.so"
-#endif
-#ifndef PEC_FIGURES_POLLER
-#define PEC_FIGURES_POLLER "pec_bench_line_poller"
-#endif
-#ifndef PEC_SOURCE_REVISION
-#define PEC_SOURCE_REVISION "unknown"
-#endif
+#include <unistd.h>
 
 namespace {
 
-using figures::Rows;
-using figures::Settings;
+using namespace figures;
 
 struct Phase {
     const char* name;
@@ -40,106 +26,114 @@ struct Phase {
 };
 
 const Phase phases[] = {
-    {"scaling", figures::measure_scaling, false},
-    {"apply-path", figures::measure_apply_path, false},
-    {"startup", figures::measure_startup, true},
-    {"link", figures::measure_link, true},
-    {"requests", figures::measure_requests, true},
-    {"idle", figures::measure_idle, true},
-    {"memory", figures::measure_memory, true},
+    {"scaling", measure_scaling, false},  {"apply-path", measure_apply_path, true},
+    {"startup", measure_startup, true},   {"link", measure_link, true},
+    {"requests", measure_requests, true}, {"idle", measure_idle, true},
+    {"memory", measure_memory, true},
 };
+constexpr size_t phase_count = sizeof(phases) / sizeof(phases[0]);
 
-void usage() {
-    printf("usage: pec_bench_figures [options]\n"
-           "  --short        the short form: a few samples each, about a minute (CI)\n"
-           "  --idle SEC     idle window (default 120)\n"
-           "  --packets N    packets from the BMC in the memory run (default 10000)\n"
-           "  --reports N    packets to the BMC in the memory run (default 10000)\n"
-           "  --only LIST    only these, comma-separated: scaling, apply-path, startup,\n"
-           "                 link, requests, idle, memory\n");
+const char* const usage =
+    "usage: pec_bench_figures [options]\n"
+    "  --short        the short form: a few samples each, about a minute (CI)\n"
+    "  --idle SEC     idle window (default 120)\n"
+    "  --packets N    packets from the BMC in the memory run (default 10000)\n"
+    "  --reports N    packets to the BMC in the memory run (default 10000)\n"
+    "  --only LIST    only these, comma-separated: scaling, apply-path, startup,\n"
+    "                 link, requests, idle, memory\n";
+
+// The short form: a few samples of each, for CI to keep the program working
+// (its figures are too few to mean much).
+void make_short(Settings* s) {
+    s->brief = true;
+    s->idle_seconds = 6;
+    s->bmc_packets = s->reports = 40;
+    s->full_queue_sets = s->apply_repeats = s->startup_repeats = 1;
+    s->queued_reports = 2;
+    s->line_samples = 10;
+    s->scaling_seconds = 0.05;
 }
 
-bool positive(const char* text, double* out) {
-    char* end = nullptr;
-    double v = strtod(text, &end);
-    if (*text == '\0' || *end != '\0' || !(v > 0)) {
-        fprintf(stderr, "pec_bench_figures: not a positive number: %s\n", text);
-        return false;
-    }
-    *out = v;
-    return true;
-}
-
-bool apply_option(const std::string& o, const char* v, Settings* s, std::string* only) {
-    double n = 0;
-    if (o == "--only") {
-        *only = "," + std::string(v) + ",";
-        return true;
-    }
-    if (!positive(v, &n)) {
-        return false;
-    }
-    if (o == "--idle") {
-        s->idle_seconds = n;
-    } else if (o == "--packets") {
-        s->bmc_packets = static_cast<int>(n);
-    } else if (o == "--reports") {
-        s->reports = static_cast<int>(n);
-    } else {
-        fprintf(stderr, "pec_bench_figures: unknown option %s (see --help)\n", o.c_str());
-        return false;
-    }
-    return true;
-}
-
+// The options over the form's settings; false with a message on a bad one.
 bool parse_args(int argc, char** argv, Settings* s, std::string* only) {
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--short") == 0) {
-            continue; // taken first, below
-        }
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage();
+            make_short(s); // before the other options, whatever their order
+        } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            printf("%s", usage);
             exit(0);
         }
-        if (i + 1 >= argc || !apply_option(argv[i], argv[i + 1], s, only)) {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "pec_bench_figures: %s needs a value\n", argv[i]);
-            }
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string o = argv[i];
+        if (o == "--short") {
+            continue;
+        }
+        const char* v = i + 1 < argc ? argv[++i] : nullptr;
+        char* end = nullptr;
+        const double n = v != nullptr ? strtod(v, &end) : 0;
+        if (v != nullptr && o == "--only") {
+            *only = "," + std::string(v) + ",";
+        } else if (v == nullptr || *v == '\0' || *end != '\0' || !(n > 0)) {
+            fprintf(stderr, "pec_bench_figures: %s needs a positive number\n", o.c_str());
+            return false;
+        } else if (o == "--idle") {
+            s->idle_seconds = n;
+        } else if (o == "--packets" || o == "--reports") {
+            (o == "--packets" ? s->bmc_packets : s->reports) = static_cast<int>(n);
+        } else {
+            fprintf(stderr, "pec_bench_figures: unknown option %s (see --help)\n", o.c_str());
             return false;
         }
-        ++i;
     }
     return true;
 }
 
-Settings base_settings(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--short") == 0) {
-            return figures::short_settings();
+// The text after "key:" on the first line of `path` that starts with it.
+std::string field(const char* path, const std::string& key) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size(), key) == 0 && line.find(':') != std::string::npos) {
+            size_t start = line.find_first_not_of(" \t", line.find(':') + 1);
+            return start == std::string::npos ? "" : line.substr(start);
         }
     }
-    return figures::full_settings();
+    return "";
 }
 
-// Runs the phases: the in-process ones first, before any thread exists (one
-// of them forks); the bench ones one after another, or side by side in the
-// short form, whose figures are only there to show that it all runs.
-std::vector<Rows> run_phases(const Settings& s, const std::string& only,
-                             std::vector<double>* seconds) {
-    const size_t count = sizeof(phases) / sizeof(phases[0]);
-    std::vector<Rows> rows(count);
-    seconds->assign(count, -1);
+// "2 cores, AMD EPYC, 23.4 GiB, Linux 6.1.0-...": the machine the figures
+// were taken on; a shared, loaded machine's figures mean little without it.
+std::string machine_text() {
+    utsname u{};
+    uname(&u);
+    return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, " +
+           field("/proc/cpuinfo", "model name") + ", " +
+           fixed(atof(field("/proc/meminfo", "MemTotal").c_str()) / 1024 / 1024, 1) +
+           " GiB, Linux " + u.release;
+}
+
+std::string load_average() {
+    std::string one, five, fifteen;
+    std::ifstream("/proc/loadavg") >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// Runs the phases: the in-process one first, before any thread exists; the
+// bench ones one after another, or side by side in the short form, whose
+// figures are only there to show that it all runs.
+void run_phases(const Settings& s, const std::string& only, std::vector<Rows>* rows,
+                std::vector<double>* seconds) {
     auto run = [&](size_t i) {
         auto start = std::chrono::steady_clock::now();
-        figures::progress(std::string(phases[i].name) + ": started");
-        rows[i] = phases[i].measure(s);
+        progress(std::string(phases[i].name) + ": started");
+        (*rows)[i] = phases[i].measure(s);
         (*seconds)[i] =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        figures::progress(std::string(phases[i].name) + ": done in " +
-                          figures::fixed((*seconds)[i], 0) + " s");
+        progress(std::string(phases[i].name) + ": done in " + fixed((*seconds)[i], 0) + " s");
     };
     std::vector<std::thread> side_by_side;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < phase_count; ++i) {
         if (!only.empty() &&
             only.find(std::string(",") + phases[i].name + ",") == std::string::npos) {
             continue;
@@ -153,33 +147,12 @@ std::vector<Rows> run_phases(const Settings& s, const std::string& only,
     for (std::thread& t : side_by_side) {
         t.join();
     }
-    return rows;
-}
-
-void print_report(const Settings& s, const std::vector<Rows>& rows,
-                  const std::vector<double>& seconds, const std::string& load_before) {
-    Rows all;
-    std::string times;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        all.insert(all.end(), rows[i].begin(), rows[i].end());
-        if (seconds[i] >= 0) {
-            times += std::string(times.empty() ? "" : ", ") + phases[i].name + " " +
-                     figures::fixed(seconds[i], 0) + " s";
-        }
-    }
-    printf("PEC daemon figures (%s form)\n", s.brief ? "short" : "full");
-    printf("machine: %s\n", figures::machine_text().c_str());
-    printf("load average: %s at the start, %s at the end\n", load_before.c_str(),
-           figures::load_average().c_str());
-    printf("daemon: %s (source %s)\n", s.daemon.c_str(), PEC_SOURCE_REVISION);
-    printf("time taken: %s\n\n", times.c_str());
-    figures::print_table(all);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Settings s = base_settings(argc, argv);
+    Settings s;
     std::string only;
     if (!parse_args(argc, argv, &s, &only)) {
         return 2;
@@ -187,9 +160,25 @@ int main(int argc, char** argv) {
     s.daemon = PEC_FIGURES_DAEMON;
     s.interposer = PEC_FIGURES_INTERPOSER;
     s.poller = PEC_FIGURES_POLLER;
-    const std::string load_before = figures::load_average();
-    std::vector<double> seconds;
-    std::vector<Rows> rows = run_phases(s, only, &seconds);
-    print_report(s, rows, seconds, load_before);
+    const std::string load_before = load_average();
+    std::vector<Rows> rows(phase_count);
+    std::vector<double> seconds(phase_count, -1);
+    run_phases(s, only, &rows, &seconds);
+    Rows all;
+    std::string times;
+    for (size_t i = 0; i < phase_count; ++i) {
+        all.insert(all.end(), rows[i].begin(), rows[i].end());
+        if (seconds[i] >= 0) {
+            times += std::string(times.empty() ? "" : ", ") + phases[i].name + " " +
+                     fixed(seconds[i], 0) + " s";
+        }
+    }
+    printf("PEC daemon figures (%s form)\n", s.brief ? "short" : "full");
+    printf("machine: %s\n", machine_text().c_str());
+    printf("load average: %s at the start, %s at the end\n", load_before.c_str(),
+           load_average().c_str());
+    printf("daemon: %s (source %s)\n", s.daemon.c_str(), PEC_SOURCE_REVISION);
+    printf("time taken: %s\n\n", times.c_str());
+    print_table(all);
     return 0;
 }
