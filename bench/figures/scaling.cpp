@@ -1,14 +1,14 @@
 // How the cost of the file work grows with what it works on, in-process:
-// the netplan document update (pure, in memory) with 10, 100 and 1,000
-// interfaces in the document, and Config_File::set_Data on files of 1 KB,
-// 1 MB and 10 MB (each call replaces the file whole, with fsync). Also the
-// netplan documents of the apply path's figures (apply_path.cpp).
+// the netplan document update (in memory) with 10, 100 and 1,000 interfaces,
+// and Config_File::set_Data on files of 1 KB, 1 MB and 10 MB (each call
+// replaces the file whole, with fsync).
 
 #include "figures.h"
 
 #include "config_file_handling.h"
 #include "netplan_document.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
@@ -37,107 +37,88 @@ std::string netplan_with_interfaces(int interfaces) {
 namespace {
 
 const char* const section = "scaling (in-process)";
-const char* const linear = "time factor beside size factor: alike when it grows linearly";
 
-// Calls `call` (with the call's number) for at least `min_seconds` and three
-// calls; the mean seconds per call, or -1 as soon as a call fails.
-template <typename Call>
-double seconds_per_call(Call call, double min_seconds) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int calls = 0;; ++calls) {
-        double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (calls >= 3 && elapsed >= min_seconds) {
-            return elapsed / calls;
-        }
-        if (!call(calls)) {
-            return -1;
-        }
-    }
-}
-
-// "10 to 100: time x9.7 for size x10; ...": linear growth keeps the two
-// factors close once the fixed cost is small beside the rest.
-Row growth(const std::string& figure, const std::vector<std::string>& names,
-           const std::vector<double>& sizes, const std::vector<double>& seconds) {
-    std::string text;
-    for (size_t i = 1; i < seconds.size(); ++i) {
-        text += (i > 1 ? "; " : "") + names[i - 1] + " to " + names[i] + ": time x" +
-                fixed(seconds[i] / seconds[i - 1], 1) + " for size x" +
-                fixed(sizes[i] / sizes[i - 1], 0);
-    }
-    return {section, figure + " growth", text, linear};
-}
-
-Rows netplan_rows(const Settings& s) {
+// Times `call(i, n)`, the nth call at the ith size, for at least
+// `min_seconds` and three calls at each size: a row per size by
+// `row(i, seconds per call)` and the growth row, or a row that says why.
+template <typename Call, typename MakeRow>
+Rows series(const std::string& what, const std::vector<std::string>& names,
+            const std::vector<double>& sizes, double min_seconds, Call call, MakeRow row) {
     Rows rows;
-    std::vector<double> sizes = {10, 100, 1000}, seconds;
-    for (double n : sizes) {
-        const std::string text = netplan_with_interfaces(static_cast<int>(n));
-        Network::Config c;
-        c.target_interface = "eth0";
-        c.ip4_subnetmask = "255.255.255.0";
-        c.ip4_gateway = "192.0.2.1";
-        c.dns1 = "1.1.1.1";
-        c.dns2 = "8.8.8.8";
-        std::string document, why;
-        double t = seconds_per_call(
-            [&](int i) {
-                c.ip4_address = i % 2 == 0 ? "192.0.2.20" : "192.0.2.21";
-                return Netplan_Document::update(text, c, 24, &document, &why) ==
-                       Netplan_Document::OK;
-            },
-            s.scaling_seconds);
-        if (t < 0) {
-            return {not_measured(section, "netplan update", "the update failed: " + why)};
+    std::vector<double> seconds;
+    std::string growth; // "10 to 100: time x9.7 for size x10; ..."
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        std::chrono::duration<double> elapsed{};
+        int n = 0;
+        for (; n < 3 || elapsed.count() < min_seconds;
+             ++n, elapsed = std::chrono::steady_clock::now() - start) {
+            if (!call(i, n)) {
+                return {not_measured(section, what, "a call failed")};
+            }
         }
-        seconds.push_back(t);
-        rows.push_back(
-            {section, "netplan update, " + fixed(n, 0) + " interfaces",
-             fixed(t * 1000, 3) + " ms/call, " + fixed(t * 1e6 / n, 1) + " us per interface",
-             "Netplan_Document::update in memory, " + std::to_string(text.size() / 1024) +
-                 " KiB document"});
+        seconds.push_back(elapsed.count() / n);
+        rows.push_back(row(i, seconds.back()));
+        growth += i == 0 ? ""
+                         : (i > 1 ? "; " : "") + names[i - 1] + " to " + names[i] + ": time x" +
+                               fixed(seconds[i] / seconds[i - 1], 1) + " for size x" +
+                               fixed(sizes[i] / sizes[i - 1], 0);
     }
-    rows.push_back(growth("netplan update", {"10", "100", "1000"}, sizes, seconds));
+    // Linear growth keeps the two factors close once the fixed cost is small.
+    rows.push_back({section, what + " growth", growth,
+                    "time factor beside size factor: alike when it grows linearly"});
     return rows;
 }
 
-// Lines "key_NNNNNN=value_NNNNNN" up to about `bytes` bytes, then the line
-// "target=initial": the key a set_Data call must find at the very end.
-bool write_key_value_file(const std::string& path, double bytes) {
-    std::ofstream out(path, std::ios::trunc);
-    char line[64];
-    for (int i = 0; i < bytes / 24 - 1; ++i) {
-        snprintf(line, sizeof(line), "key_%06d=value_%06d\n", i, i);
-        out << line;
-    }
-    out << "target=initial\n";
-    return static_cast<bool>(out.flush());
+Rows netplan_rows(const Settings& s) {
+    const std::vector<std::string> names = {"10", "100", "1000"};
+    std::vector<std::string> texts = {netplan_with_interfaces(10), netplan_with_interfaces(100),
+                                      netplan_with_interfaces(1000)};
+    Network::Config c{"eth0", false, "", "255.255.255.0", "192.0.2.1", "1.1.1.1", "8.8.8.8"};
+    std::string document, why;
+    auto update = [&](size_t i, int n) {
+        c.ip4_address = n % 2 == 0 ? "192.0.2.20" : "192.0.2.21";
+        return Netplan_Document::update(texts[i], c, 24, &document, &why) == Netplan_Document::OK;
+    };
+    auto row = [&](size_t i, double t) {
+        return Row{section, "netplan update, " + names[i] + " interfaces",
+                   fixed(t * 1000, 3) + " ms/call, " + fixed(t * 1e6 / std::stod(names[i]), 1) +
+                       " us per interface",
+                   "Netplan_Document::update in memory, " + std::to_string(texts[i].size() / 1024) +
+                       " KiB document"};
+    };
+    return series("netplan update", names, {10, 100, 1000}, s.scaling_seconds, update, row);
 }
 
+// Files of lines "key_NNNNNN=value_NNNNNN" up to about each size, then the
+// line "target=initial": the key a set_Data call must find at the very end.
 Rows config_file_rows(const Settings& s) {
-    Rows rows;
-    const std::vector<std::string> names = {"1 KB", "1 MB", "10 MB"};
-    std::vector<double> sizes = {1e3, 1e6, 1e7}, seconds;
-    const std::string path = "/tmp/pec-figures." + std::to_string(getpid()) + ".conf";
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        auto set = [&](int call) {
-            return Config_File::set_Data(path.c_str(), "target", call % 2 ? "a" : "b", '=',
-                                         nullptr) == 0;
-        };
-        double t =
-            write_key_value_file(path, sizes[i]) ? seconds_per_call(set, s.scaling_seconds) : -1;
-        if (t < 0) {
-            unlink(path.c_str());
-            return {not_measured(section, "Config_File::set_Data", "set_Data failed on " + path)};
+    const std::vector<double> sizes = {1e3, 1e6, 1e7};
+    std::vector<std::string> paths;
+    for (double size : sizes) {
+        paths.push_back("/tmp/pec-figures." + std::to_string(getpid()) + "." + fixed(size, 0));
+        std::ofstream out(paths.back(), std::ios::trunc);
+        char line[64];
+        for (int i = 0; i < size / 24 - 1; ++i) {
+            snprintf(line, sizeof(line), "key_%06d=value_%06d\n", i, i);
+            out << line;
         }
-        seconds.push_back(t);
-        rows.push_back({section, "Config_File::set_Data, " + names[i] + " file",
-                        fixed(t * 1000, 3) + " ms/call",
-                        "key on the last line; the file replaced whole, fsync included, in /tmp"});
+        out << "target=initial\n";
     }
-    unlink(path.c_str());
-    rows.push_back(growth("Config_File::set_Data", names, sizes, seconds));
+    auto set = [&](size_t i, int n) {
+        return Config_File::set_Data(paths[i].c_str(), "target", n % 2 ? "a" : "b", '=', nullptr) ==
+               0;
+    };
+    const std::vector<std::string> names = {"1 KB", "1 MB", "10 MB"};
+    auto row = [&](size_t i, double t) {
+        return Row{section, "Config_File::set_Data, " + names[i] + " file",
+                   fixed(t * 1000, 3) + " ms/call",
+                   "key on the last line; the file replaced whole, fsync included, in /tmp"};
+    };
+    Rows rows = series("Config_File::set_Data", names, sizes, s.scaling_seconds, set, row);
+    for (const std::string& path : paths) {
+        unlink(path.c_str());
+    }
     return rows;
 }
 

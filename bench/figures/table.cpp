@@ -1,16 +1,19 @@
-// The figures' one table and the statistics of its rows.
+// The figures' one table, and the statistics and number formats of its rows.
 
 #include "figures.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 #include <numeric>
 
 namespace figures {
 
-void print_table(const Rows& rows) {
+void print_table(const std::vector<Rows>& parts) {
+    Rows rows;
     int wf = 6, wv = 5;
+    for (const Rows& part : parts) {
+        rows.insert(rows.end(), part.begin(), part.end());
+    }
     for (const Row& r : rows) {
         wf = std::max(wf, static_cast<int>(r.figure.size()));
         wv = std::max(wv, static_cast<int>(r.value.size()));
@@ -18,11 +21,10 @@ void print_table(const Rows& rows) {
     printf("%-*s  %-*s  %s\n", wf, "figure", wv, "value", "how it was measured");
     std::string section;
     for (const Row& r : rows) {
-        if (r.section != section) {
-            section = r.section;
-            printf("\n[%s]\n", section.c_str());
-        }
-        printf("%-*s  %-*s  %s\n", wf, r.figure.c_str(), wv, r.value.c_str(), r.how.c_str());
+        printf("%s%-*s  %-*s  %s\n",
+               r.section == section ? "" : ("\n[" + r.section + "]\n").c_str(), wf,
+               r.figure.c_str(), wv, r.value.c_str(), r.how.c_str());
+        section = r.section;
     }
     fflush(stdout);
 }
@@ -40,13 +42,11 @@ double mean_of(const std::vector<double>& v) {
 std::string stats_text(const std::vector<double>& v, double scale, int decimals,
                        const std::string& unit) {
     auto text = [&](double x) { return fixed(x * scale, decimals); };
-    if (v.size() == 1) {
-        return text(v[0]) + " " + unit;
-    }
     auto range = std::minmax_element(v.begin(), v.end());
-    return v.empty() ? "no samples"
-                     : "mean " + text(mean_of(v)) + ", min " + text(*range.first) + ", max " +
-                           text(*range.second) + " " + unit;
+    return v.size() == 1 ? text(v[0]) + " " + unit
+           : v.empty()   ? "no samples"
+                         : "mean " + text(mean_of(v)) + ", min " + text(*range.first) + ", max " +
+                             text(*range.second) + " " + unit;
 }
 
 Row not_measured(const std::string& section, const std::string& figure, const std::string& why) {
@@ -54,9 +54,7 @@ Row not_measured(const std::string& section, const std::string& figure, const st
 }
 
 void progress(const std::string& line) {
-    static std::mutex m;
-    std::lock_guard<std::mutex> lock(m);
-    fprintf(stderr, "figures: %s\n", line.c_str());
+    fprintf(stderr, "figures: %s\n", line.c_str()); // one locked write: whole lines
 }
 
 } // namespace figures
