@@ -107,7 +107,6 @@ using Pipe = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 // The control run: this program with the interposer preloaded (a sanitizer
 // build must accept it ahead of its runtime) making the link's idle passes.
-
 Pipe start_control(const Settings& s, const std::string& socket, const char* mode) {
     const std::string command = "LD_PRELOAD=" + s.interposer + " PEC_BENCH_SOCKET=" + socket +
                                 " ASAN_OPTIONS=verify_asan_link_order=0 " + s.self + " --control " +
