@@ -1,195 +1,138 @@
-// pec_bench_figures: what the daemon costs on the link and on the host, and
-// how its file work scales. Runs the unchanged daemon on the bench (as root)
-// and the file work in-process, then prints one table: each figure with its
-// unit and how it was measured, headed by the machine it ran on.
-//
-//   pec_bench_figures [--short] [--idle SEC] [--packets N] [--reports N] [--only LIST]
+// pec_bench_figures: what the daemon costs on the link and the host (the
+// unchanged daemon on the bench, as root) and how its file work scales (in
+// process), in one table headed by the machine it ran on.
 
 #include "figures.h"
-#include "machine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <filesystem>
+#include <fstream>
+#include <sys/utsname.h>
 #include <thread>
-
-#ifndef PEC_FIGURES_DAEMON
-#define PEC_FIGURES_DAEMON "pec_daemon"
-#endif
-#ifndef PEC_FIGURES_INTERPOSER
-#define PEC_FIGURES_INTERPOSER "libpec_bench_interposer.so"
-#endif
-#ifndef PEC_FIGURES_POLLER
-#define PEC_FIGURES_POLLER "pec_bench_line_poller"
-#endif
-#ifndef PEC_SOURCE_REVISION
-#define PEC_SOURCE_REVISION "unknown"
-#endif
+#include <unistd.h>
 
 namespace {
 
-using figures::Rows;
-using figures::Settings;
+using namespace figures;
 
-struct Phase {
-    const char* name;
-    Rows (*measure)(const Settings&);
-    bool on_bench; // runs the daemon on the bench (may run beside the others)
+// The parts, the in-process one first; the others run the daemon on benches.
+const std::pair<const char*, Rows (*)(const Settings&)> phases[] = {
+    {"scaling", measure_scaling}, {"apply-path", measure_apply_path}, {"startup", measure_startup},
+    {"link", measure_link},       {"requests", measure_requests},     {"idle", measure_idle},
+    {"memory", measure_memory},
 };
 
-const Phase phases[] = {
-    {"scaling", figures::measure_scaling, false},
-    {"apply-path", figures::measure_apply_path, false},
-    {"startup", figures::measure_startup, true},
-    {"link", figures::measure_link, true},
-    {"requests", figures::measure_requests, true},
-    {"idle", figures::measure_idle, true},
-    {"memory", figures::measure_memory, true},
-};
+const char* const usage =
+    "usage: pec_bench_figures [--short] [--idle SEC] [--packets N] [--reports N] [--only LIST]\n"
+    "  --short: a few samples each (CI); --idle: the idle window (120 s); --packets, --reports:\n"
+    "  the memory run's load (10000 each); --only: some of scaling, apply-path, startup, link,\n"
+    "  requests, idle, memory\n";
 
-void usage() {
-    printf("usage: pec_bench_figures [options]\n"
-           "  --short        the short form: a few samples each, about a minute (CI)\n"
-           "  --idle SEC     idle window (default 120)\n"
-           "  --packets N    packets from the BMC in the memory run (default 10000)\n"
-           "  --reports N    packets to the BMC in the memory run (default 10000)\n"
-           "  --only LIST    only these, comma-separated: scaling, apply-path, startup,\n"
-           "                 link, requests, idle, memory\n");
-}
-
-bool positive(const char* text, double* out) {
-    char* end = nullptr;
-    double v = strtod(text, &end);
-    if (*text == '\0' || *end != '\0' || !(v > 0)) {
-        fprintf(stderr, "pec_bench_figures: not a positive number: %s\n", text);
-        return false;
-    }
-    *out = v;
-    return true;
-}
-
-bool apply_option(const std::string& o, const char* v, Settings* s, std::string* only) {
-    double n = 0;
-    if (o == "--only") {
-        *only = "," + std::string(v) + ",";
-        return true;
-    }
-    if (!positive(v, &n)) {
-        return false;
-    }
-    if (o == "--idle") {
-        s->idle_seconds = n;
-    } else if (o == "--packets") {
-        s->bmc_packets = static_cast<int>(n);
-    } else if (o == "--reports") {
-        s->reports = static_cast<int>(n);
-    } else {
-        fprintf(stderr, "pec_bench_figures: unknown option %s (see --help)\n", o.c_str());
-        return false;
-    }
-    return true;
-}
-
+// The form's settings (--short: a few samples of each, for CI to keep the
+// program working), then the other options; false on a bad one.
 bool parse_args(int argc, char** argv, Settings* s, std::string* only) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--short") == 0) {
-            continue; // taken first, below
-        }
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            usage();
-            exit(0);
-        }
-        if (i + 1 >= argc || !apply_option(argv[i], argv[i + 1], s, only)) {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "pec_bench_figures: %s needs a value\n", argv[i]);
-            }
+    std::vector<std::string> a(argv + 1, argv + argc);
+    if (std::find(a.begin(), a.end(), "--short") != a.end()) {
+        s->brief = true;
+        s->idle_seconds = 6;
+        s->bmc_packets = s->reports = 40;
+        s->full_queue_sets = s->apply_repeats = s->startup_repeats = 1;
+        s->queued_reports = 2;
+        s->line_samples = 10;
+        s->scaling_seconds = 0.05;
+        a.erase(std::remove(a.begin(), a.end(), "--short"), a.end());
+    }
+    for (size_t i = 0; i + 1 < a.size(); i += 2) {
+        char* end = nullptr;
+        const double n = strtod(a[i + 1].c_str(), &end);
+        const bool number = *end == '\0' && n > 0;
+        if (a[i] == "--only") {
+            *only = "," + a[i + 1] + ",";
+        } else if (a[i] == "--idle" && number) {
+            s->idle_seconds = n;
+        } else if (a[i] == "--packets" && number) {
+            s->bmc_packets = static_cast<int>(n);
+        } else if (a[i] == "--reports" && number) {
+            s->reports = static_cast<int>(n);
+        } else {
             return false;
         }
-        ++i;
     }
-    return true;
+    return a.size() % 2 == 0;
 }
 
-Settings base_settings(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--short") == 0) {
-            return figures::short_settings();
-        }
-    }
-    return figures::full_settings();
+std::string load_average() {
+    std::string one, five, fifteen;
+    std::ifstream("/proc/loadavg") >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
-// Runs the phases: the in-process ones first, before any thread exists (one
-// of them forks); the bench ones one after another, or side by side in the
-// short form, whose figures are only there to show that it all runs.
-std::vector<Rows> run_phases(const Settings& s, const std::string& only,
-                             std::vector<double>* seconds) {
-    const size_t count = sizeof(phases) / sizeof(phases[0]);
-    std::vector<Rows> rows(count);
-    seconds->assign(count, -1);
+// Runs the phases: the in-process one first, before any thread exists; the
+// bench ones one after another, or side by side in the short form, whose
+// figures are only there to show that it all runs. "scaling 1 s, ...".
+std::string run_phases(const Settings& s, const std::string& only, std::vector<Rows>* rows) {
+    std::vector<std::string> took(std::size(phases));
     auto run = [&](size_t i) {
         auto start = std::chrono::steady_clock::now();
-        figures::progress(std::string(phases[i].name) + ": started");
-        rows[i] = phases[i].measure(s);
-        (*seconds)[i] =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        figures::progress(std::string(phases[i].name) + ": done in " +
-                          figures::fixed((*seconds)[i], 0) + " s");
+        (*rows)[i] = phases[i].second(s);
+        std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        took[i] = phases[i].first + (" " + fixed(seconds.count(), 0)) + " s";
+        progress(took[i]);
     };
     std::vector<std::thread> side_by_side;
-    for (size_t i = 0; i < count; ++i) {
-        if (!only.empty() &&
-            only.find(std::string(",") + phases[i].name + ",") == std::string::npos) {
-            continue;
-        }
-        if (s.brief && phases[i].on_bench) {
+    for (size_t i = 0; i < std::size(phases); ++i) {
+        const bool chosen =
+            only.find(std::string(",") + phases[i].first + ",") != std::string::npos;
+        if (chosen && s.brief && i > 0) {
             side_by_side.emplace_back(run, i);
-        } else {
+        } else if (chosen) {
             run(i);
         }
     }
     for (std::thread& t : side_by_side) {
         t.join();
     }
-    return rows;
-}
-
-void print_report(const Settings& s, const std::vector<Rows>& rows,
-                  const std::vector<double>& seconds, const std::string& load_before) {
-    Rows all;
     std::string times;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        all.insert(all.end(), rows[i].begin(), rows[i].end());
-        if (seconds[i] >= 0) {
-            times += std::string(times.empty() ? "" : ", ") + phases[i].name + " " +
-                     figures::fixed(seconds[i], 0) + " s";
-        }
+    for (const std::string& t : took) {
+        times += t.empty() ? "" : (times.empty() ? "" : ", ") + t;
     }
-    printf("PEC daemon figures (%s form)\n", s.brief ? "short" : "full");
-    printf("machine: %s\n", figures::machine_text().c_str());
-    printf("load average: %s at the start, %s at the end\n", load_before.c_str(),
-           figures::load_average().c_str());
-    printf("daemon: %s (source %s)\n", s.daemon.c_str(), PEC_SOURCE_REVISION);
-    printf("time taken: %s\n\n", times.c_str());
-    figures::print_table(all);
+    return times;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    Settings s = base_settings(argc, argv);
-    std::string only;
+    if (argc == 4 && strcmp(argv[1], "--control") == 0) {
+        return run_control(atof(argv[2]), strcmp(argv[3], "line") == 0);
+    }
+    Settings s;
+    std::string only = ",scaling,apply-path,startup,link,requests,idle,memory,";
     if (!parse_args(argc, argv, &s, &only)) {
+        fprintf(stderr, "%s", usage);
         return 2;
     }
     s.daemon = PEC_FIGURES_DAEMON;
     s.interposer = PEC_FIGURES_INTERPOSER;
-    s.poller = PEC_FIGURES_POLLER;
-    const std::string load_before = figures::load_average();
-    std::vector<double> seconds;
-    std::vector<Rows> rows = run_phases(s, only, &seconds);
-    print_report(s, rows, seconds, load_before);
+    s.self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string load_before = load_average();
+    std::vector<Rows> rows(std::size(phases));
+    const std::string times = run_phases(s, only, &rows);
+    // The machine the figures were taken on: a shared, loaded machine's
+    // figures mean little without it.
+    utsname u{};
+    uname(&u);
+    printf("PEC daemon figures (%s form)\nmachine: %ld cores, %s, %s GiB, Linux %s\n"
+           "load average: %s at the start, %s at the end\ndaemon: %s (source %s)\n"
+           "time taken: %s\n\n",
+           s.brief ? "short" : "full", sysconf(_SC_NPROCESSORS_ONLN),
+           proc_field("/proc/cpuinfo", "model name").c_str(),
+           fixed(atof(proc_field("/proc/meminfo", "MemTotal").c_str()) / 1024 / 1024, 1).c_str(),
+           u.release, load_before.c_str(), load_average().c_str(), s.daemon.c_str(),
+           PEC_SOURCE_REVISION, times.c_str());
+    print_table(rows);
     return 0;
 }

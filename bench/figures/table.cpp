@@ -1,60 +1,32 @@
-// The figures' table and the statistics of its rows.
+// The figures' one table, and the statistics and number formats of its rows.
 
-#include "table.h"
+#include "figures.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
+#include <numeric>
 
 namespace figures {
 
-namespace {
-
-size_t width(const Rows& rows, std::string Row::*field, size_t at_least) {
-    size_t w = at_least;
-    for (const Row& r : rows) {
-        w = std::max(w, (r.*field).size());
+void print_table(const std::vector<Rows>& parts) {
+    Rows rows;
+    int wf = 6, wv = 5;
+    for (const Rows& part : parts) {
+        rows.insert(rows.end(), part.begin(), part.end());
     }
-    return w;
-}
-
-void print_line(const std::string& a, size_t wa, const std::string& b, size_t wb,
-                const std::string& c) {
-    printf("%-*s  %-*s  %s\n", static_cast<int>(wa), a.c_str(), static_cast<int>(wb), b.c_str(),
-           c.c_str());
-}
-
-} // namespace
-
-void print_table(const Rows& rows) {
-    size_t wf = width(rows, &Row::figure, 6);
-    size_t wv = width(rows, &Row::value, 5);
-    std::string section;
-    print_line("figure", wf, "value", wv, "how it was measured");
     for (const Row& r : rows) {
-        if (r.section != section) {
-            section = r.section;
-            printf("\n[%s]\n", section.c_str());
-        }
-        print_line(r.figure, wf, r.value, wv, r.how);
+        wf = std::max(wf, static_cast<int>(r.figure.size()));
+        wv = std::max(wv, static_cast<int>(r.value.size()));
+    }
+    printf("%-*s  %-*s  %s\n", wf, "figure", wv, "value", "how it was measured");
+    std::string section;
+    for (const Row& r : rows) {
+        printf("%s%-*s  %-*s  %s\n",
+               r.section == section ? "" : ("\n[" + r.section + "]\n").c_str(), wf,
+               r.figure.c_str(), wv, r.value.c_str(), r.how.c_str());
+        section = r.section;
     }
     fflush(stdout);
-}
-
-Stats stats_of(const std::vector<double>& values) {
-    Stats s;
-    s.n = values.size();
-    if (values.empty()) {
-        return s;
-    }
-    s.min = *std::min_element(values.begin(), values.end());
-    s.max = *std::max_element(values.begin(), values.end());
-    double sum = 0;
-    for (double v : values) {
-        sum += v;
-    }
-    s.mean = sum / static_cast<double>(values.size());
-    return s;
 }
 
 std::string fixed(double v, int decimals) {
@@ -63,12 +35,18 @@ std::string fixed(double v, int decimals) {
     return buf;
 }
 
-std::string stats_text(const Stats& s, double scale, int decimals, const std::string& unit) {
-    if (s.n == 1) {
-        return fixed(s.mean * scale, decimals) + " " + unit;
-    }
-    return "mean " + fixed(s.mean * scale, decimals) + ", min " + fixed(s.min * scale, decimals) +
-           ", max " + fixed(s.max * scale, decimals) + " " + unit;
+double mean_of(const std::vector<double>& v) {
+    return v.empty() ? 0 : std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size());
+}
+
+std::string stats_text(const std::vector<double>& v, double scale, int decimals,
+                       const std::string& unit) {
+    auto text = [&](double x) { return fixed(x * scale, decimals); };
+    auto range = std::minmax_element(v.begin(), v.end());
+    return v.size() == 1 ? text(v[0]) + " " + unit
+           : v.empty()   ? "no samples"
+                         : "mean " + text(mean_of(v)) + ", min " + text(*range.first) + ", max " +
+                             text(*range.second) + " " + unit;
 }
 
 Row not_measured(const std::string& section, const std::string& figure, const std::string& why) {
@@ -76,9 +54,7 @@ Row not_measured(const std::string& section, const std::string& figure, const st
 }
 
 void progress(const std::string& line) {
-    static std::mutex m;
-    std::lock_guard<std::mutex> lock(m);
-    fprintf(stderr, "figures: %s\n", line.c_str());
+    fprintf(stderr, "figures: %s\n", line.c_str()); // one locked write: whole lines
 }
 
 } // namespace figures
