@@ -112,8 +112,9 @@ int main(int argc, char** argv) {
     Settings s;
     std::string only = ",scaling,apply-path,startup,link,requests,idle,memory,";
     if (!parse_args(argc, argv, &s, &only)) {
-        fprintf(stderr, "%s", usage);
-        return 2;
+        const bool help = argc == 2 && (!strcmp(argv[1], "-h") || !strcmp(argv[1], "--help"));
+        fputs(usage, help ? stdout : stderr);
+        return help ? 0 : 2;
     }
     s.daemon = PEC_FIGURES_DAEMON;
     s.interposer = PEC_FIGURES_INTERPOSER;

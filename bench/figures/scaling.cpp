@@ -7,11 +7,10 @@
 
 #include "config_file_handling.h"
 #include "netplan_document.h"
+#include "testkit/files.h"
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <unistd.h>
 
 namespace figures {
 
@@ -94,16 +93,19 @@ Rows netplan_rows(const Settings& s) {
 // line "target=initial": the key a set_Data call must find at the very end.
 Rows config_file_rows(const Settings& s) {
     const std::vector<double> sizes = {1e3, 1e6, 1e7};
+    const Temp_Dir dir("pec-figures");
     std::vector<std::string> paths;
     for (double size : sizes) {
-        paths.push_back("/tmp/pec-figures." + std::to_string(getpid()) + "." + fixed(size, 0));
-        std::ofstream out(paths.back(), std::ios::trunc);
+        std::string content;
         char line[64];
         for (int i = 0; i < size / 24 - 1; ++i) {
             snprintf(line, sizeof(line), "key_%06d=value_%06d\n", i, i);
-            out << line;
+            content += line;
         }
-        out << "target=initial\n";
+        paths.push_back(dir.file(fixed(size, 0)));
+        if (write_File(paths.back(), content + "target=initial\n", 0644) != 0) {
+            return {not_measured(section, "Config_File::set_Data", "cannot write a file in /tmp")};
+        }
     }
     auto set = [&](size_t i, int n) {
         return Config_File::set_Data(paths[i].c_str(), "target", n % 2 ? "a" : "b", '=', nullptr) ==
@@ -115,11 +117,7 @@ Rows config_file_rows(const Settings& s) {
                    fixed(t * 1000, 3) + " ms/call",
                    "key on the last line; the file replaced whole, fsync included, in /tmp"};
     };
-    Rows rows = series("Config_File::set_Data", names, sizes, s.scaling_seconds, set, row);
-    for (const std::string& path : paths) {
-        unlink(path.c_str());
-    }
-    return rows;
+    return series("Config_File::set_Data", names, sizes, s.scaling_seconds, set, row);
 }
 
 } // namespace
