@@ -5,38 +5,25 @@
 // set_Data_Comment only adds or removes '#' characters.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "config_file_handling.h"
+#include "testkit/files.h"
 
 namespace {
 
-std::string directory;
+// tmpfs: the setters flush every file they write. Removed at exit.
+std::unique_ptr<Temp_Dir> directory;
 std::string path;
-
-void remove_Directory() {
-    unlink(path.c_str());
-    rmdir(directory.c_str());
-}
 
 void check(bool holds) {
     if (!holds)
         abort();
-}
-
-std::string read_Content() {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 // The non-empty lines of `content` that do not contain `text`.
@@ -60,13 +47,8 @@ const char* const openers[] = {"iface", "mapping", "auto", "allow-", nullptr};
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // tmpfs: the setters flush every file they write.
-    char pattern[] = "/dev/shm/config_file_fuzz.XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        abort();
-    directory = pattern;
-    path = directory + "/eth0";
-    atexit(remove_Directory);
+    directory = std::make_unique<Temp_Dir>("config_file_fuzz", "/dev/shm");
+    path = directory->file("eth0");
     return 0;
 }
 
@@ -81,10 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool flag = provider.ConsumeBool();
     const std::string section = "iface " + provider.ConsumeRandomLengthString(8) + " inet ";
     const std::string before = provider.ConsumeRemainingBytesAsString();
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        file << before;
-    }
+    check(write_File(path, before) == 0);
 
     const Config_File::Scope scope = {section.c_str(), openers};
     const Config_File::Scope* limits = scoped ? &scope : nullptr;
@@ -105,14 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string search = std::string(name.c_str()) + token;
         if (value.find('\n') == std::string::npos && name.find('\n') == std::string::npos &&
             name.find('\0') == std::string::npos && value.find('\0') == std::string::npos)
-            check(lines_Without(before, search) == lines_Without(read_Content(), search));
+            check(lines_Without(before, search) == lines_Without(read_File(path), search));
         break;
     }
     default: {
         uint8_t result =
             Config_File::set_Data_Comment(path.c_str(), name.c_str(), flag, token, skip, limits);
         check(result <= 2);
-        check(without_Hashes(read_Content()) == without_Hashes(before));
+        check(without_Hashes(read_File(path)) == without_Hashes(before));
         break;
     }
     }

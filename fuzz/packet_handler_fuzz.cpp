@@ -8,10 +8,7 @@
 // configuration directories and /run, with a netplan file in place, and
 // stand-ins under /run that do nothing for the commands it runs. /tmp stays
 // visible: the fuzzer's own binary, corpus and job logs may live there.
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,37 +18,37 @@
 #include "BMC_data_protocol.h"
 #include "I2C_BMC_packet_thread.h"
 #include "log.h"
+#include "testkit/files.h"
+#include "testkit/namespaces.h"
 
 namespace {
 
-void fail(const char* what) {
+void fail(const std::string& what) {
     fprintf(stderr, "packet_handler_fuzz: %s (run as root: it needs a private mount namespace)\n",
-            what);
+            what.c_str());
     exit(1);
 }
 
-void write_Text(const char* path, const char* text, mode_t mode) {
-    FILE* file = fopen(path, "w");
-    if (file == nullptr || fputs(text, file) < 0 || fclose(file) != 0 || chmod(path, mode) != 0)
-        fail(path);
+void write_Text(const std::string& path, const char* text, mode_t mode) {
+    if (write_File(path, text, mode) != 0)
+        fail("cannot write " + path);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-        fail("no private mount namespace");
-    for (const char* dir : {"/etc/netplan", "/etc/network/interfaces.d",
-                            "/etc/NetworkManager/system-connections", "/run"}) {
-        if (mount("tmpfs", dir, "tmpfs", 0, "mode=0755") != 0)
-            fail(dir);
-    }
+    std::string failed = enter_Private_Namespaces(PRIVATE_MOUNTS);
+    if (failed.empty())
+        failed = mount_Empty_Dirs({"/etc/netplan", "/etc/network/interfaces.d",
+                                   "/etc/NetworkManager/system-connections", "/run"});
+    if (!failed.empty())
+        fail(failed);
     write_Text("/etc/netplan/01-netcfg.yaml",
                "network:\n  ethernets:\n    eth0:\n      dhcp4: true\n", 0600);
     const std::string bin = "/run/pec-fuzz-bin";
     mkdir(bin.c_str(), 0755);
     for (const char* name : {"hostnamectl", "netplan", "nmcli", "systemctl"})
-        write_Text((bin + "/" + name).c_str(), "#!/bin/sh\nexit 0\n", 0755);
+        write_Text(bin + "/" + name, "#!/bin/sh\nexit 0\n", 0755);
     setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
     // Lines are formatted as usual, and dropped.
     set_Log_Output_File("/dev/null", "w");
