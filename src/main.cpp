@@ -176,6 +176,7 @@ int main(int /* argc */, char** /* argv */) {
     signal(SIGPIPE, SIG_IGN);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     setvbuf(stderr, nullptr, _IOLBF, 0);
+    init_Service_Notify();
 
     Network::set_Interface_Name("eth0");
     init_PEC_Sensor();

@@ -14,10 +14,24 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+namespace {
+
+// What NOTIFY_SOCKET held at start; empty when it was unset.
+std::string notify_socket;
+
+} // namespace
+
+void init_Service_Notify() {
+    const char* name = getenv("NOTIFY_SOCKET");
+    notify_socket = name != nullptr ? name : "";
+    unsetenv("NOTIFY_SOCKET");
+}
 
 bool set_Service_Notify(const char* state) {
-    const char* path = getenv("NOTIFY_SOCKET");
-    if (path == nullptr || state == nullptr)
+    const char* path = notify_socket.c_str();
+    if (state == nullptr)
         return false;
     size_t path_length = strlen(path);
     struct sockaddr_un address = {};

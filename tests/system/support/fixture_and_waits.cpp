@@ -66,6 +66,13 @@ void BenchTest::SetUp() {
 }
 
 void BenchTest::TearDown() {
+    // Only the daemon speaks to the service manager: the programs it runs
+    // must not find its socket.
+    for (const TraceEvent& e : bench_ ? bench_->trace() : std::vector<TraceEvent>()) {
+        EXPECT_TRUE(e.event != "notify" || e.detail.rfind("READY=1\n", 0) == 0 ||
+                    e.detail.rfind("STATUS=", 0) == 0 || e.detail == "WATCHDOG=1")
+            << "not the daemon's notification: " << e.detail;
+    }
     if (bench_ && HasFailure()) {
         dump();
     }
