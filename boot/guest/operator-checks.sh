@@ -35,8 +35,9 @@ operator_check_error_priority() {
         sh -c "! journalctl -b -o cat _SYSTEMD_UNIT='$UNIT' | grep -q '^<[0-7]>'"
 }
 
-# READY=1 was received (the unit is a notify service and active) and the
-# status line names the manager this image was made for.
+# READY=1 was received (the unit is a notify service and active), the
+# status line names the manager this image was made for, and no child of the
+# daemon sent notifications.
 operator_check_status() {
     local status manager=$MANAGER
     [[ "$manager" == networkmanager ]] && manager="network manager"
@@ -49,6 +50,10 @@ operator_check_status() {
     else
         fail "unexpected status line: $status"
     fi
+    # The commands the daemon ran (the applies among them) did not speak on
+    # its notification socket.
+    check "systemd refused no notification of $UNIT from another process" \
+        sh -c "! journalctl -b -o cat | grep -q 'but reception only permitted for main PID'"
 }
 
 # The daemon runs again under another pid than operator_stopped_pid.
