@@ -36,19 +36,25 @@ std::string read_File(const std::string& path, int* error) {
     return failure == 0 ? content : std::string();
 }
 
-int write_File(const std::string& path, const std::string& content, mode_t mode) {
-    Unique_Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-    if (!fd.valid())
-        return errno;
+int write_All(int fd, const std::string& content) {
     size_t done = 0;
     while (done < content.size()) {
-        ssize_t written = write(fd.get(), content.data() + done, content.size() - done);
+        ssize_t written = write(fd, content.data() + done, content.size() - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return written < 0 ? errno : EIO;
         done += static_cast<size_t>(written);
     }
+    return 0;
+}
+
+int write_File(const std::string& path, const std::string& content, mode_t mode) {
+    Unique_Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    if (!fd.valid())
+        return errno;
+    if (int error = write_All(fd.get(), content))
+        return error;
     // The umask may have narrowed the mode at creation.
     if (fchmod(fd.get(), mode) != 0)
         return errno;

@@ -14,6 +14,9 @@
 // errno value in `*error` when given (0 after a read).
 std::string read_File(const std::string& path, int* error = nullptr);
 
+// Writes all of `content` to `fd`; 0 or an errno value.
+int write_All(int fd, const std::string& content);
+
 // Creates or truncates `path`, writes `content` whole and gives the file
 // `mode` exactly (whatever the umask).
 int write_File(const std::string& path, const std::string& content, mode_t mode = 0600);

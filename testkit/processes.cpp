@@ -71,21 +71,13 @@ int Child_Process::end(int signal_number) {
     return status;
 }
 
-bool write_All(int fd, const std::string& text) {
-    size_t done = 0;
-    ssize_t written = 0;
-    while (done < text.size() && (written = write(fd, text.data() + done, text.size() - done)) > 0)
-        done += static_cast<size_t>(written);
-    return done == text.size();
-}
-
 Child_Result run_In_Child(const std::string& log_path, int namespaces,
                           const std::function<void(std::ostream&)>& body) {
     Child_Process child([&](int results_fd) {
         prepare_Child(log_path, namespaces);
         std::ostringstream results;
         body(results);
-        exit(write_All(results_fd, results.str()) ? 0 : 1);
+        exit(write_All(results_fd, results.str()) == 0 ? 0 : 1);
     });
     Child_Result result;
     result.results = child.started() ? child.read_Results() : "fork failed";

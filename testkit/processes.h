@@ -32,9 +32,6 @@ private:
     Unique_Fd results_fd_;
 };
 
-// Writes `text` whole to `fd`; false when it could not.
-bool write_All(int fd, const std::string& text);
-
 // The child of run_In_Child shares the host's namespaces.
 const int HOST_NAMESPACES = 0;
 

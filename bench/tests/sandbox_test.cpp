@@ -189,7 +189,7 @@ TEST_F(BenchSandbox, CleanUpAfterTheTestProcessDies) {
         Child_Process child([](int results_fd) {
             Bench bench{Scenario{}};
             Facts f = run_probe(bench);
-            if (!write_All(results_fd, bench.run_dir()) || f["probe"] != "done") {
+            if (write_All(results_fd, bench.run_dir()) != 0 || f["probe"] != "done") {
                 _exit(3);
             }
             close(results_fd);
@@ -229,7 +229,7 @@ TEST(BenchTeardown, ConstructorThatFailsLateLeavesNothing) {
 
     Child_Process child([](int results_fd) {
         Bench bench{Scenario{}};
-        if (!write_All(results_fd, bench.run_dir())) {
+        if (write_All(results_fd, bench.run_dir()) != 0) {
             _exit(3);
         }
         raise(SIGTERM);
