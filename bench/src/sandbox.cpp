@@ -3,6 +3,7 @@
 #include "sandbox.h"
 
 #include "testkit/files.h"
+#include "testkit/notify_socket.h"
 #include "testkit/proc.h"
 
 #include <cerrno>
@@ -12,8 +13,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,36 +97,17 @@ std::string absolute(const std::string& path) {
 } // namespace
 
 Sandbox::Sandbox(const std::string& run_dir, LiveSlot& live, Trace& trace, bool forward_log)
-    : run_dir_(run_dir), live_(live), trace_(trace), forward_log_(forward_log) {
-    bind_notify_socket();
-}
+    : run_dir_(run_dir), live_(live), trace_(trace), forward_log_(forward_log),
+      notify_(bind_Notify_Socket(run_dir + "/notify.sock")) {}
 
-// The service manager's end of the daemon's NOTIFY_SOCKET (sandbox_init.sh
-// points it at the run directory's notify.sock): each datagram becomes a
-// "notify" trace event, so that a test can wait for READY=1 or count main-loop
-// cycles by their WATCHDOG=1. Without it the daemon's datagrams go nowhere.
-void Sandbox::bind_notify_socket() {
-    const std::string path = run_dir_ + "/notify.sock";
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path)) {
-        return;
-    }
-    memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    notify_.reset(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (notify_.valid() &&
-        bind(notify_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        notify_.reset(-1);
-    }
-}
-
+// Each datagram to the daemon's NOTIFY_SOCKET (sandbox_init.sh points it at
+// the run directory's notify.sock) becomes a "notify" trace event, so that a
+// test can wait for READY=1 or count main-loop cycles by their WATCHDOG=1.
 void Sandbox::receive_notifications() {
-    char buffer[512];
-    ssize_t count = 0;
-    while (notify_.valid() && (count = recv(notify_.get(), buffer, sizeof(buffer), 0)) > 0) {
+    for (std::string message; !(message = receive_Notification(notify_)).empty();) {
         TraceEvent ev;
         ev.event = "notify";
-        ev.detail.assign(buffer, static_cast<size_t>(count));
+        ev.detail = message;
         trace_.record(ev);
     }
 }

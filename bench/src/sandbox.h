@@ -5,7 +5,7 @@
 // service manager, and kills it.
 #pragma once
 
-#include "os_wrappers.h"
+#include "testkit/notify_socket.h"
 #include "teardown.h"
 #include "trace.h"
 
@@ -49,7 +49,6 @@ private:
     void notice_start();
     void reap();
     void forward(LogTail& tail);
-    void bind_notify_socket();
     void receive_notifications();
 
     const std::string run_dir_;
