@@ -7,15 +7,11 @@
 
 namespace figures {
 
-namespace {
-
-bool is_description(const TraceEvent& e, uint8_t subaddress) {
+static bool is_description(const TraceEvent& e, uint8_t subaddress) {
     return is_write(e) && e.packet.length() > 5 &&
            e.packet.address() == pec_bench::proto::DESCRIPTION &&
            e.packet.subaddress() == subaddress;
 }
-
-} // namespace
 
 std::unique_ptr<Bench> started_bench(const std::string& scenario, const Settings& s,
                                      std::string* why, bool debug) {

@@ -13,6 +13,8 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <net/if.h>
 #include <numeric>
 #include <random>
@@ -73,12 +75,15 @@ Row queued_row(Bench& bench, const Settings& s) {
                    e.packet.data() == data;
         };
         const std::string line = "update_Temperature: temperature: " + fixed(celsius, 2);
-        const size_t from = bench.daemon_stdout().size();
+        std::ifstream out(bench.run_dir() + "/daemon.stdout", std::ios::ate); // from now on
+        std::string fresh;
         bench.set_temperature(celsius);
         double queued = -1;
         for (int ms = 0; ms < 10000 && queued < 0; ++ms) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            queued = bench.daemon_stdout().find(line, from) != std::string::npos ? bench.now() : -1;
+            out.clear(); // past the end of a file that grows
+            fresh.append(std::istreambuf_iterator<char>(out), {});
+            queued = fresh.find(line) != std::string::npos ? bench.now() : -1;
         }
         std::vector<TraceEvent> written;
         if (!bench.wait_for(report, 1, std::chrono::seconds(10), &written)) {
