@@ -87,9 +87,11 @@ int make_Dirs(const std::string& path) {
 
 namespace {
 
-// One entry of remove_Tree's walk, the deepest first.
+// One entry of remove_Tree's walk, the deepest first. An entry that is
+// already gone (another process sweeping the same tree) is no failure: the
+// walk goes on.
 int remove_Entry(const char* path, const struct stat*, int, FTW*) {
-    return remove(path) == 0 ? 0 : errno;
+    return remove(path) == 0 || errno == ENOENT ? 0 : errno;
 }
 
 } // namespace
