@@ -163,18 +163,14 @@ arch-test arm64 >/dev/null || { echo "boot-test: this host cannot run arm64 prog
 
 # ---- the root file systems (cached) -----------------------------------------
 
-mirror=http://deb.debian.org/debian
+# The archive this machine's apt uses.
+. "$top/scripts/debian-mirrors.sh"
 # All three managers share one root; the image made for each disables the
 # others. busybox-static is the initrd's shell.
 common_packages=(systemd systemd-sysv dbus udev kmod iproute2 procps gpiod busybox-static
     ifupdown netplan.io network-manager)
 declare -A base_of=()
-root_sources() {
-    local suite=$1
-    echo "deb $mirror $suite main"
-    echo "deb $mirror $suite-updates main"
-    echo "deb http://deb.debian.org/debian-security $suite-security main"
-}
+root_sources() { debian_sources "$1"; }
 root_packages() {
     local p
     for p in "${common_packages[@]}" ${release_packages[$1]}; do echo "$p"; done
@@ -199,7 +195,7 @@ make_root() {
     rm -f "$base.partial"
     mmdebstrap --arch=arm64 --variant=apt --mode=root --format=tar \
         --include="$(IFS=,; echo "${packages[*]}")" \
-        --aptopt='Acquire::Retries "3"' --dpkgopt=force-unsafe-io \
+        --aptopt='Acquire::Retries "3"' "${debian_apt_options[@]}" --dpkgopt=force-unsafe-io \
         --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
         --dpkgopt='path-exclude=/usr/share/locale/*' \
         --customize-hook="\"$here/host/fetch-kernel.sh\" \"\$1\"" \

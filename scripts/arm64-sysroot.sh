@@ -5,13 +5,14 @@
 # into one directory. The host's own package database is left alone (the
 # -dev packages of yaml-cpp cannot be installed for two architectures at
 # once): the package lists and downloads go through a private apt state with
-# sources of its own, the release's from Debian's archive.
+# sources of its own, the release's from the Debian archive that this
+# machine's apt uses (scripts/debian-mirrors.sh).
 #
 #   scripts/arm64-sysroot.sh [DIR]     prints DIR when it is ready
 #
 # PEC_SYSROOT_RELEASE names the release (default: the running system's, e.g.
-# bookworm or trixie); PEC_DEBIAN_MIRROR the archive (default
-# http://deb.debian.org/debian). DIR defaults to $PEC_ARM64_SYSROOT, else
+# bookworm or trixie); PEC_DEBIAN_MIRROR the archive (default: this
+# machine's). DIR defaults to $PEC_ARM64_SYSROOT, else
 # /var/cache/pec-pkg/arm64-sysroot-RELEASE. A sysroot that is complete (its
 # stamp names the same release and package list) is reused as it is; delete
 # it to make it anew.
@@ -23,7 +24,7 @@ set -euo pipefail
 
 release=${PEC_SYSROOT_RELEASE:-$(. /etc/os-release && echo "${VERSION_CODENAME:-}")}
 [[ -n "$release" ]] || { echo "arm64-sysroot: set PEC_SYSROOT_RELEASE (no VERSION_CODENAME here)" >&2; exit 2; }
-mirror=${PEC_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+. "$(dirname "$0")/debian-mirrors.sh"
 sysroot=${1:-${PEC_ARM64_SYSROOT:-/var/cache/pec-pkg/arm64-sysroot-$release}}
 
 # Run time: the C and C++ runtimes and yaml-cpp (whose library package is
@@ -49,11 +50,7 @@ mkdir -p "$state/lists/partial" "$state/archives/partial" "$state/debs" "$state/
 touch "$state/status"
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 [[ -f "$keyring" ]] || { echo "arm64-sysroot: $keyring is missing (debian-archive-keyring)" >&2; exit 2; }
-{
-    echo "deb [arch=arm64 signed-by=$keyring] $mirror $release main"
-    echo "deb [arch=arm64 signed-by=$keyring] $mirror $release-updates main"
-    echo "deb [arch=arm64 signed-by=$keyring] ${mirror%/debian}/debian-security $release-security main"
-} >"$state/sources.list"
+debian_sources "$release" | sed "s|^deb |deb [arch=arm64 signed-by=$keyring] |" >"$state/sources.list"
 apt_options=(
     -o "Dir::State=$state" -o "Dir::State::Lists=$state/lists"
     -o "Dir::State::status=$state/status" -o "Dir::Cache=$state"

@@ -156,6 +156,8 @@ if [[ "${PEC_PACKAGE_ARM64_INSTALL:-}" == install ]]; then
     extra+=(qemu-user-static binfmt-support arch-test)
 fi
 "$root/scripts/install-deps.sh" "${extra[@]}" >/dev/null
+# The archive this machine's apt uses.
+. "$root/scripts/debian-mirrors.sh"
 
 # clean_root RELEASE ARCHES: the tarball of a minimal root of the release
 # (apt and what it needs, nothing of this project) for ARCHES ("amd64,arm64":
@@ -165,12 +167,11 @@ clean_root() {
     local release=$1 arches=$2
     local tarball="$cache/clean-$release-${arches//,/-}.tar"
     local options=(--variant=apt --mode=root --format=tar "--architectures=$arches"
-        --skip=cleanup/apt/lists --aptopt='Acquire::Retries "3"'
+        --skip=cleanup/apt/lists --aptopt='Acquire::Retries "3"' "${debian_apt_options[@]}"
         --dpkgopt=force-unsafe-io --dpkgopt='path-exclude=/usr/share/man/*'
         --dpkgopt='path-exclude=/usr/share/locale/*')
-    local mirror=http://deb.debian.org/debian
-    local sources=("deb $mirror $release main" "deb $mirror $release-updates main"
-        "deb http://deb.debian.org/debian-security $release-security main")
+    local sources
+    mapfile -t sources < <(debian_sources "$release")
     local key
     key=$(echo "$release ${options[*]} ${sources[*]}" | sha256sum | cut -c1-16)
     mkdir -p "$cache"

@@ -30,16 +30,15 @@ if [[ -f "$stamp" && "$(cat "$stamp")" == "$key" ]]; then
 fi
 
 "$root/scripts/install-deps.sh" mmdebstrap >&2
-mirror=http://deb.debian.org/debian
-sources=("deb $mirror $release main")
-# Debian 12 and later keep security updates in "<release>-security".
-sources+=("deb $mirror $release-updates main" "deb http://deb.debian.org/debian-security $release-security main")
+# The archive this machine's apt uses.
+. "$root/scripts/debian-mirrors.sh"
+mapfile -t sources < <(debian_sources "$release")
 
 echo "release-root: making $dir ($release)" >&2
 rm -rf "$dir"
 mmdebstrap --variant=apt --mode=root --format=directory \
     --include=ca-certificates,dpkg-dev \
-    --aptopt='Acquire::Retries "3"' --dpkgopt=force-unsafe-io \
+    --aptopt='Acquire::Retries "3"' "${debian_apt_options[@]}" --dpkgopt=force-unsafe-io \
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/doc/*' \
     --dpkgopt='path-include=/usr/share/doc/*/copyright' \
     --dpkgopt='path-exclude=/usr/share/locale/*' \
