@@ -17,6 +17,14 @@
 // board pulls its free lines low), so the level the card sees is the one the
 // simulated BMC drives.
 //
+// With PEC_BENCH_I2C=kernel the machine has a kernel I2C adapter 0 whose bus
+// nothing answers on (an emulated board's bit-banged bus): opening
+// "/dev/i2c-0" opens the kernel's node as well, so that its existence, the
+// device policy and the open's failure are the kernel's, and each slave
+// selection goes to the kernel first (its refusal is the card's) and then to
+// the simulator. The transfers themselves, the sensor's probe among them, go
+// to the simulator.
+//
 // The real functions are looked up once; each interposed descriptor has its
 // own lock, because the link thread and the main thread of the card both make
 // calls.
@@ -155,7 +163,8 @@ struct Slot {
     ino_t ino;
     std::atomic<int> kind;
     int slave;
-    int companion; // KERNEL_LINE: the simulator's connection for the line
+    int companion; // KERNEL_LINE: the simulator's connection for the line;
+                   // I2C: the kernel's node, with PEC_BENCH_I2C=kernel
 };
 
 constexpr int max_fds = 4096;
@@ -260,9 +269,13 @@ int open_device(Kind kind, pec_bench::wire::Op hello, int arg0, const void* payl
     return fd;
 }
 
-bool kernel_gpio() {
-    const char* v = getenv("PEC_BENCH_GPIO");
+bool kernel_device(const char* variable) {
+    const char* v = getenv(variable);
     return v != nullptr && strcmp(v, "kernel") == 0;
+}
+
+bool kernel_gpio() {
+    return kernel_device("PEC_BENCH_GPIO");
 }
 
 int device_kind(const char* path) {
@@ -286,6 +299,25 @@ int open_interposed(int kind, int flags) {
     return open_device(device, hello, 0, nullptr, 0, cloexec, ENOENT);
 }
 
+// The bus as the card opens it with PEC_BENCH_I2C=kernel: the kernel's node
+// (opened by `open_kernel`, the C library's call), paired with the
+// simulator's connection.
+template <typename Open>
+int open_kernel_i2c(int flags, Open open_kernel) {
+    int node = open_kernel();
+    if (node < 0) {
+        return -1;
+    }
+    int fd = open_interposed(I2C, flags);
+    if (fd < 0) {
+        int err = errno;
+        libc().close(node);
+        return fail(err);
+    }
+    slots[fd].companion = node;
+    return fd;
+}
+
 // Remembers `fd`, the kernel's GPIO chip as the C library opened it (or its
 // failure, passed on).
 int open_kernel_chip(int fd) {
@@ -303,6 +335,9 @@ int open_path(const char* path, int flags, mode_t mode, open_fn pass) {
     if (kind == GPIOCHIP && kernel_gpio()) {
         return open_kernel_chip(pass(path, flags, mode));
     }
+    if (kind == I2C && kernel_device("PEC_BENCH_I2C")) {
+        return open_kernel_i2c(flags, [&] { return pass(path, flags, mode); });
+    }
     return kind != NONE ? open_interposed(kind, flags) : pass(path, flags, mode);
 }
 
@@ -310,6 +345,9 @@ int openat_path(int dirfd, const char* path, int flags, mode_t mode, openat_fn p
     int kind = device_kind(path);
     if (kind == GPIOCHIP && kernel_gpio()) {
         return open_kernel_chip(pass(dirfd, path, flags, mode));
+    }
+    if (kind == I2C && kernel_device("PEC_BENCH_I2C")) {
+        return open_kernel_i2c(flags, [&] { return pass(dirfd, path, flags, mode); });
     }
     return kind != NONE ? open_interposed(kind, flags) : pass(dirfd, path, flags, mode);
 }
@@ -350,6 +388,9 @@ ssize_t i2c_read(Slot& s, int fd, void* buf, size_t n) {
 int select_slave(Slot& s, int fd, unsigned long op, long addr) {
     if (addr < 0 || addr > 0x7F) {
         return fail(EINVAL);
+    }
+    if (s.companion >= 0 && libc().ioctl(s.companion, op, addr) < 0) {
+        return -1;
     }
     if (command(fd, request(pec_bench::wire::OP_I2C_SET_SLAVE, static_cast<int32_t>(addr),
                             op == I2C_SLAVE_FORCE ? 1 : 0)) != 0) {
@@ -561,7 +602,7 @@ int close(int fd) {
     if (fd >= 0 && fd < max_fds && slots[fd].kind.load(std::memory_order_acquire) != NONE) {
         Slot& s = slots[fd];
         std::lock_guard<std::mutex> guard(s.lock);
-        if (s.kind.load() == KERNEL_LINE && s.companion >= 0) {
+        if (s.companion >= 0) {
             libc().close(s.companion);
             s.companion = -1;
         }
