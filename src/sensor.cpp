@@ -57,15 +57,38 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address) {
     return smbus_Receive_Byte(bus.get());
 }
 
-void format_Hwmon_Directory(char* buffer, size_t length, uint8_t address) {
-    snprintf(buffer, length, "/sys/class/i2c-adapter/i2c-%d/%d-00%2x/hwmon",
-             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address);
+// The kernel's directory of the client at `address` on the sensor's adapter,
+// followed by `below` ("" for the client itself).
+void format_Device_Path(char* buffer, size_t length, uint8_t address, const char* below) {
+    snprintf(buffer, length, "/sys/class/i2c-adapter/i2c-%d/%d-00%2x%s",
+             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address, below);
+}
+
+bool get_Device_Path_Exist(uint8_t address, const char* below) {
+    char path[128];
+    format_Device_Path(path, sizeof(path), address, below);
+    return access(path, R_OK) == 0;
 }
 
 bool get_Hwmon_Directory_Exist(uint8_t address) {
-    char path[128];
-    format_Hwmon_Directory(path, sizeof(path), address);
-    return access(path, R_OK) == 0;
+    return get_Device_Path_Exist(address, "/hwmon");
+}
+
+// Registers an adm1032 at `address` with the kernel and gives its driver
+// time to bind. A client the kernel already has there (registered by an
+// earlier run, its driver not bound) is left as it is: the kernel refuses a
+// second one at a taken address.
+void register_Sensor(uint8_t address) {
+    if (get_Device_Path_Exist(address, ""))
+        return;
+    char command[128];
+    snprintf(command, sizeof(command),
+             "echo adm1032 0x%x > /sys/class/i2c-adapter/i2c-%d/new_device", address,
+             temp_sensor_i2c_adapter_number);
+    if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
+        LOG_ERROR("bmc temp sensor load error");
+    // The driver needs a moment to bind and create its hwmon device.
+    sleep(5);
 }
 
 // temp2_input holds thousandths of a degree: an optional sign and digits,
@@ -107,18 +130,19 @@ void init_PEC_Sensor() {
             onboard_temp_sensor_notfound = true;
             return;
         }
-        char command[128];
-        snprintf(command, sizeof(command),
-                 "echo adm1032 0x%x > /sys/class/i2c-adapter/i2c-%d/new_device", address,
-                 temp_sensor_i2c_adapter_number);
-        if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
-            LOG_ERROR("bmc temp sensor load error");
-        // The driver needs a moment to bind and create its hwmon device.
-        sleep(5);
+        register_Sensor(address);
+        // A device that answered the probe but not its driver (no lm90
+        // driver in the kernel, or a device of another kind) has no hwmon
+        // directory: there is nothing to read, so it is treated as absent.
+        if (!get_Hwmon_Directory_Exist(address)) {
+            LOG_ERROR("Onboard Temperature Sensor at 0x%X has no hwmon device", address);
+            onboard_temp_sensor_notfound = true;
+            return;
+        }
     }
 
     char directory[128];
-    format_Hwmon_Directory(directory, sizeof(directory), address);
+    format_Device_Path(directory, sizeof(directory), address, "/hwmon");
     char command[sizeof(directory) + 8];
     snprintf(command, sizeof(command), "ls %s", directory);
     if (set_Command(command, hwmon_temp, sizeof(hwmon_temp) - 1) != 0)

@@ -21,6 +21,14 @@ const Named named[] = {
     {"sensor-4d", [](Scenario& s) { s.sensor.address = 0x4D; }},
     {"sensor-bound", [](Scenario& s) { s.sensor.bound = true; }},
     {"no-sensor", [](Scenario& s) { s.sensor.address = 0; }},
+    // A device at 0x4C answers the probe, but the kernel's driver does not
+    // bind to it; the stale one has its client from an earlier run.
+    {"sensor-no-driver", [](Scenario& s) { s.sensor.driver_binds = false; }},
+    {"sensor-stale-client",
+     [](Scenario& s) {
+         s.sensor.bound = true;
+         s.sensor.driver_binds = false;
+     }},
     {"no-serial", [](Scenario& s) { s.has_serial = false; }},
     {"no-pretty-name", [](Scenario& s) { s.os_pretty_name = false; }},
     {"no-gpio", [](Scenario& s) { s.gpio_present = false; }},

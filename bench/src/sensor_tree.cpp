@@ -28,10 +28,10 @@ bool parse_request(const std::string& request, std::string* name, unsigned long*
 } // namespace
 
 SensorTree::SensorTree(const std::string& class_dir, const Sensor& sensor, Trace& trace)
-    : class_dir_(class_dir), address_(sensor.address), trace_(trace),
-      millidegrees_(sensor.millidegrees) {
+    : class_dir_(class_dir), address_(sensor.address), driver_binds_(sensor.driver_binds),
+      trace_(trace), millidegrees_(sensor.millidegrees) {
     if (sensor.address != 0 && sensor.bound) {
-        create_device(sensor.address, true);
+        create_device(sensor.address, driver_binds_);
     }
 }
 
@@ -77,7 +77,7 @@ void SensorTree::take_new_device_request() {
     unsigned long addr = 0;
     bool valid = parse_request(request, &name, &addr);
     bool create = valid && !registered_;
-    bool ours = create && address_ != 0 && addr == address_ && name == chip;
+    bool ours = create && address_ != 0 && addr == address_ && name == chip && driver_binds_;
     // The tree is complete before the events that tell of it.
     if (create) {
         create_device(static_cast<uint8_t>(addr), ours);

@@ -30,6 +30,7 @@ private:
 
     const std::string class_dir_;
     const uint8_t address_; // 0 when the board has no sensor
+    const bool driver_binds_;
     Trace& trace_;
     std::mutex m_;
     bool registered_ = false;

@@ -21,12 +21,14 @@ namespace pec_bench {
 
 enum class Manager { NETPLAN, IFUPDOWN, NETWORK_MANAGER, NETWORK_MANAGER_NO_KEYFILE, NONE };
 
-// Where the simulated temperature sensor sits and whether the kernel already
+// Where the simulated temperature sensor sits, whether the kernel already
 // has a device for it at start (bound) or it must be registered through
-// new_device.
+// new_device, and whether the kernel's driver binds to that device (and so
+// makes its hwmon directory).
 struct Sensor {
     uint8_t address = 0x4C; // 0 when absent
     bool bound = false;
+    bool driver_binds = true;
     int millidegrees = 41500;
 };
 
@@ -46,8 +48,8 @@ struct Scenario {
 };
 
 // Known scenario names: netplan, netplan-bound-4d, sensor-4d, sensor-bound,
-// no-sensor, no-serial, no-pretty-name, no-gpio, ifupdown, nm, nm-no-keyfile,
-// none.
+// no-sensor, sensor-no-driver, sensor-stale-client, no-serial, no-pretty-name,
+// no-gpio, ifupdown, nm, nm-no-keyfile, none.
 std::vector<std::string> scenario_names();
 // false when the name is unknown.
 bool scenario_by_name(const std::string& name, Scenario* out);
