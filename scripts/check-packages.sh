@@ -47,17 +47,17 @@ check_package() {
     dpkg-deb -x "$deb" "$tree"
     dpkg-deb -e "$deb" "$tree/DEBIAN"
 
+    # udev keeps its rules beside systemd's units (/lib or /usr/lib).
+    local rules=${unit_dir%/systemd/system}/udev/rules.d/60-pec-daemon.rules
     local expected_files files
-    expected_files=".$unit_dir/pec-daemon.service
-./usr/sbin/pec-daemon
-./usr/share/doc/pec-daemon/README.md.gz
-./usr/share/doc/pec-daemon/changelog.gz
-./usr/share/doc/pec-daemon/copyright
-./usr/share/lintian/overrides/pec-daemon
-./usr/share/man/man8/pec-daemon.8.gz"
+    expected_files=$(printf '%s\n' ".$unit_dir/pec-daemon.service" ".$rules" \
+        ./usr/lib/modules-load.d/pec-daemon.conf ./usr/sbin/pec-daemon \
+        ./usr/share/doc/pec-daemon/README.md.gz ./usr/share/doc/pec-daemon/changelog.gz \
+        ./usr/share/doc/pec-daemon/copyright ./usr/share/lintian/overrides/pec-daemon \
+        ./usr/share/man/man8/pec-daemon.8.gz | sort)
     files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
     [[ "$files" == "$expected_files" ]] ||
-        fail "$deb holds other files than the daemon, its unit and its docs:
+        fail "$deb holds other files than the daemon, its unit, udev rule, module list and docs:
 $(diff <(echo "$expected_files") <(echo "$files") || true)"
 
     local field
@@ -80,6 +80,17 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
     [[ "$field" == "$machine" ]] || fail "$deb: the daemon is built for $field, not $machine"
     grep -q 'deb-systemd-helper enable .pec-daemon.service' "$tree/DEBIAN/postinst" ||
         fail "$deb: its postinst does not enable pec-daemon.service"
+    grep -qx 'i2c-dev' "$tree/usr/lib/modules-load.d/pec-daemon.conf" ||
+        fail "$deb: its modules-load.d file does not load i2c-dev"
+    # udevadm verify came with systemd 254 (Debian 13); Debian 12 has none.
+    local udev_verify
+    if udevadm verify --help >/dev/null 2>&1; then
+        udev_verify=$(udevadm verify --resolve-names=never "$tree$rules" 2>&1) ||
+            fail "$deb: udevadm verify: $udev_verify"
+        echo "check-packages: ${deb##*/}: udevadm verify: ${udev_verify##*$'\n'}"
+    else
+        echo "check-packages: ${deb##*/}: this release's udevadm has no verify"
+    fi
 
     # verify reports problems on its output (an unknown key only warns), and
     # needs the system's units and the daemon in one root.
@@ -98,7 +109,7 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
 check_here() {
     local dir=$1
     shift
-    "$root/scripts/install-deps.sh" lintian systemd binutils >/dev/null
+    "$root/scripts/install-deps.sh" lintian systemd udev binutils >/dev/null
     local id version_id arch machine
     release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     id=$(. /etc/os-release && echo "${ID:-}")
