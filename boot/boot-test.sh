@@ -140,7 +140,8 @@ trap finish EXIT
 # ---- host tools -------------------------------------------------------------
 
 step "host tools"
-tools=(mmdebstrap qemu-user-static qemu-system-arm binfmt-support e2fsprogs cpio gzip xz-utils arch-test)
+tools=(mmdebstrap qemu-user-static qemu-system-arm binfmt-support e2fsprogs cpio gzip xz-utils arch-test
+    device-tree-compiler)
 missing=()
 for p in "${tools[@]}"; do
     [[ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)" == "install ok installed" ]] || missing+=("$p")
@@ -268,7 +269,12 @@ unit=$(dpkg-deb -c "${deb_of[${needed[0]}]}" | sed -n 's|.*/lib/systemd/system/\
 [[ -n "$unit" ]] || { echo "boot-test: ${deb_of[${needed[0]}]} holds no systemd service" >&2; exit 1; }
 echo "boot-test: unit $unit; boots: ${boots[*]}"
 
-# ---- the card's EEPROM window -----------------------------------------------
+# ---- the emulated card: its device tree and EEPROM window -------------------
+
+# The machine as every boot starts it; its device tree is QEMU's own for
+# these options, with the card's I2C bus added (host/make-dtb.sh).
+machine=virt,highmem=off
+machine_options=(-cpu max,pauth-impdef=on -smp 2 -m 1536)
 
 # A 1 MiB memory BAR that the guest kernel places at the start of the virt
 # machine's 32-bit PCI window, 0x10000000 (the only PCI device; highmem=off
@@ -276,6 +282,7 @@ echo "boot-test: unit $unit; boots: ${boots[*]}"
 # the serial number record sits at 0x50.
 rm -rf "$work"
 mkdir -p "$work"
+"$here"/host/make-dtb.sh "$work/card.dtb" "$machine" "${machine_options[@]}"
 truncate -s 1M "$work/eeprom.bin"
 printf '\x55PEC07-2024-0815\x00' | dd of="$work/eeprom.bin" bs=1 seek=$((0x50)) conv=notrunc status=none
 
@@ -317,7 +324,6 @@ for r in "${needed[@]}"; do
     install -D -m 0755 "$here/guest/check.sh" "$base/usr/lib/pec-boot/check.sh"
     install -D -m 0644 "$here/guest/operator-checks.sh" "$base/usr/lib/pec-boot/operator-checks.sh"
     install -D -m 0644 "$here/guest/bench.conf" "$base/etc/systemd/system/$unit.d/bench.conf"
-    install -D -m 0644 "$here/guest/pec-boot-i2c.conf" "$base/etc/tmpfiles.d/pec-boot-i2c.conf"
     for u in pec-bmc-sim.service pec-boot-check.service; do
         install -D -m 0644 "$here/guest/$u" "$base/etc/systemd/system/$u"
         mkdir -p "$base/etc/systemd/system/multi-user.target.wants"
@@ -336,6 +342,12 @@ for r in "${needed[@]}"; do
 
     # ---- one image and one boot per network manager -------------------------
 
+    # The first boot of each release is the late one: the bus adapter's
+    # driver is held back at boot (blacklisted) and loaded by the checks once
+    # multi-user.target is reached; and its simulated BMC answers the sensor
+    # probe at 0x4C, so that the daemon registers the sensor with the
+    # kernel's own adapter.
+    late=1
     for b in "${boots[@]}"; do
         [[ ${b%%:*} == "$r" ]] || continue
         manager=${b#*:}
@@ -344,7 +356,14 @@ for r in "${needed[@]}"; do
         root=$rwork/root-$manager
         cp -a "$base" "$root"
         mkdir -p "$root/etc/pec-boot"
-        printf 'UNIT=%s\nMANAGER=%s\nRELEASE=%s\n' "$unit" "$manager" "$r" >"$root/etc/pec-boot/settings"
+        scenario=no-sensor
+        if ((late)); then
+            scenario=netplan # the bench's default board: a sensor at 0x4C
+            echo "blacklist i2c_gpio" >"$root/etc/modprobe.d/pec-boot-late-adapter.conf"
+        fi
+        printf 'UNIT=%s\nMANAGER=%s\nRELEASE=%s\nLATE_ADAPTER=%s\nSIM_SCENARIO=%s\n' \
+            "$unit" "$manager" "$r" "$late" "$scenario" >"$root/etc/pec-boot/settings"
+        late=0
         "$here"/host/network-config.sh "$root" "$manager"
         image=$work/$name.img
         size_mb=$(($(du -sm "$root" | cut -f1) + 512))
@@ -356,7 +375,7 @@ for r in "${needed[@]}"; do
         console=$work/$name.console
         : >"$results"
         timeout --kill-after=10 "$timeout" qemu-system-aarch64 \
-            -M virt,highmem=off -cpu max,pauth-impdef=on -smp 2 -m 1536 \
+            -M "$machine" "${machine_options[@]}" -dtb "$work/card.dtb" \
             -display none -monitor none -serial "file:$console" -no-reboot \
             -kernel "$rwork/vmlinuz" -initrd "$initrd" \
             -append "root=/dev/vda rw console=ttyAMA0 net.ifnames=0 panic=-1 systemd.show_status=0" \

@@ -6,7 +6,10 @@
 #
 # /etc/pec-boot/settings names the daemon's unit (UNIT), the network manager
 # this image was made for (MANAGER: ifupdown, netplan or networkmanager) and
-# the Debian release (RELEASE). The checks are shell functions, run in the
+# the Debian release (RELEASE), whether the bus adapter's driver is held back
+# until the checks load it (LATE_ADAPTER=1) and the simulated BMC's board
+# (SIM_SCENARIO: netplan has a sensor that answers at 0x4C, no-sensor none).
+# The checks are shell functions, run in the
 # order of the list "boot_checks" at the end; a new check is a function
 # there and a name in that list.
 set -uo pipefail
@@ -85,7 +88,71 @@ say_link_silence() {
 }
 
 
+# The daemon's ERROR line about the sensor that this board gives.
+if [[ "$SIM_SCENARIO" == no-sensor ]]; then
+    sensor_error="Onboard Temperature Sensor not found"
+else
+    sensor_error="Onboard Temperature Sensor at 0x4C has no hwmon device"
+fi
+
 # ---- the checks --------------------------------------------------------------
+
+# The bus adapter's driver was held back at boot: the unit was skipped on its
+# condition, and starts by itself once the driver is loaded and the kernel
+# makes the node.
+check_late_adapter() {
+    check "no /dev/i2c-0 once multi-user.target is reached (i2c_gpio blacklisted)" test ! -e /dev/i2c-0
+    check "$UNIT was not started: its condition was not met" \
+        test "$(systemctl show -p ConditionResult --value "$UNIT")" = no
+    local status
+    status=$(systemctl status "$UNIT" --no-pager 2>&1)
+    say "systemctl status: $(grep -E 'Active:|Condition' <<<"$status" | xargs)"
+    check "systemctl status $UNIT says why it is not running" grep -q 'ConditionPathExists=/dev/i2c-0' <<<"$status"
+    say "loading the adapter's driver: modprobe i2c_gpio"
+    modprobe i2c_gpio
+    if wait_until 60 test -c /dev/i2c-0; then pass "the kernel made /dev/i2c-0"; else fail "no /dev/i2c-0 after modprobe i2c_gpio"; fi
+}
+
+# The bus node is the kernel's: i2c-dev loaded at boot by the package's
+# modules-load.d file, the adapter the device tree's i2c-gpio bus, the
+# daemon started on it under its unit's device policy.
+check_bus() {
+    check "systemd-modules-load inserted i2c_dev at boot (the package's modules-load.d file)" \
+        sh -c "journalctl -b -o cat -u systemd-modules-load.service | grep -q \"Inserted module 'i2c_dev'\""
+    say "/dev/i2c-0: $(stat -c '%F %t:%T' /dev/i2c-0 2>&1), adapter $(cat /sys/class/i2c-dev/i2c-0/name 2>&1)"
+    check "/dev/i2c-0 is the kernel's character device 89:0" test "$(stat -c '%F %t:%T' /dev/i2c-0)" = "character special file 59:0"
+    check "its adapter is the device tree's i2c-gpio bus" test "$(cat /sys/class/i2c-dev/i2c-0/name)" = i2c-gpio
+    check "no tmpfiles.d entry makes the node" sh -c '! grep -rqs "i2c-0" /etc/tmpfiles.d /usr/lib/tmpfiles.d'
+    check "the node's device unit wants $UNIT (the package's udev rule)" \
+        sh -c "systemctl show -p Wants --value 'dev-i2c\\x2d0.device' | grep -qw '$UNIT'"
+    check "the daemon holds the kernel's /dev/i2c-0 open" \
+        sh -c "ls -l /proc/$(main_pid)/fd | grep -q ' -> /dev/i2c-0\$'"
+    # The interposer hands a slave selection on to the simulated BMC only
+    # once the kernel's node has taken it.
+    check "the kernel's node took the daemon's selection of slave 8" \
+        grep -q '"event":"slave".*"value":8[,}]' "$trace"
+    check "systemd's device policy found the node (no \"Couldn't stat device\")" \
+        sh -c "! journalctl -b -o cat _PID=1 | grep -qi \"couldn't stat device\""
+}
+
+# The daemon registered the sensor that answered its probe with the kernel's
+# own adapter; nothing answers the driver there, so it has no hwmon device.
+# Every start (check_restart has made a second) gives one ERROR line.
+check_sensor() {
+    local client=/sys/bus/i2c/devices/0-004c starts errors
+    check "the daemon's new_device made client 0-004c (adm1032) on the kernel's adapter i2c-0" \
+        sh -c "[ \"\$(cat $client/name)\" = adm1032 ] && readlink -f $client | grep -q '/i2c-0/0-004c\$'"
+    say "kernel: $(journalctl -b -k -o cat | grep -E 'lm90|0x4c|0-004c' | tail -n 3 | xargs)"
+    check "lm90 did not bind: no hwmon device" test ! -e "$client/hwmon"
+    check "the kernel refuses a second adm1032 at 0x4c" \
+        sh -c '! echo adm1032 0x4c >/sys/bus/i2c/devices/i2c-0/new_device'
+    starts=$(daemon_log | grep -c 'PEC Main Daemon' || true)
+    errors=$(daemon_log | grep -c "$sensor_error" || true)
+    say "daemon starts: $starts, \"$sensor_error\" lines: $errors"
+    check "one ERROR line about the sensor per start, at least two starts" test "$errors" = "$starts" -a "$starts" -ge 2
+    check "no temperature report reached the BMC" \
+        test "$(count_writes STATUS SUBADDRESS_STATUS_TEMPERATURE_ONBOARD)" = 0
+}
 
 # The unit starts the daemon at boot.
 check_start() {
@@ -110,11 +177,16 @@ check_gpio() {
     say "$(gpiodetect 2>&1 | head -n 3)"
     # gpiod 1.6 (Debian 12) takes the chip's name, 2.1 (Debian 13) wants -c.
     local values info
-    values=$(gpioget gpiochip0 1 2 4 5 6 7 2>&1) || values=$(gpioget -c gpiochip0 1 2 4 5 6 7 2>&1)
-    say "free lines 1, 2, 4-7 of gpiochip0 read (3 is the power key): $values"
+    values=$(gpioget gpiochip0 4 5 6 7 2>&1) || values=$(gpioget -c gpiochip0 4 5 6 7 2>&1)
+    say "free lines 4-7 of gpiochip0 read (1 and 2 are the I2C bus, 3 the power key): $values"
     info=$(gpioinfo gpiochip0 2>/dev/null || gpioinfo -c gpiochip0 2>/dev/null)
     say "$(head -n 1 <<<"$info")"
-    say "$(grep -E '^\s*line +0:' <<<"$info" | xargs)"
+    say "$(grep -E '^\s*line +[0-2]:' <<<"$info" | xargs)"
+    bus_lines_taken() {
+        grep -E '^\s*line +1:' <<<"$info" | grep -Eqi 'used|consumer|sda' &&
+            grep -E '^\s*line +2:' <<<"$info" | grep -Eqi 'used|consumer|scl'
+    }
+    check "lines 1 and 2 of gpiochip0 are taken (i2c-gpio's SDA and SCL)" bus_lines_taken
     check "the kernel reports line 0 of gpiochip0 used by \"read feedback\"" \
         grep -qE 'line +0:.*(read feedback.*input|input.*read feedback)' <<<"$info"
 }
@@ -293,10 +365,10 @@ check_journal() {
     errors=$(daemon_log | grep -c "ERROR" || true)
     say "daemon journal: $(daemon_log | wc -l) lines, $errors ERROR lines"
     daemon_log | grep "ERROR" | sort | uniq -c | head -n 20 | while read -r line; do say "  $line"; done
-    # This board has no temperature sensor; any other ERROR line is a fault (a
+    # This board's sensor cannot be read; any other ERROR line is a fault (a
     # sandbox that refuses a device, a file or a command shows up here first).
-    check "no ERROR lines but the missing sensor's" \
-        sh -c "! journalctl -b -o cat -u '$UNIT' | grep ERROR | grep -v 'Onboard Temperature Sensor not found'"
+    check "no ERROR lines but the sensor's (\"$sensor_error\")" \
+        sh -c "! journalctl -b -o cat -u '$UNIT' | grep ERROR | grep -v '$sensor_error'"
     say "sandbox: $(systemctl show -p ProtectSystem,ProtectHome,PrivateTmp,NoNewPrivileges,DevicePolicy "$UNIT" | xargs)"
     say "denials: $(journalctl -b -k --no-pager | grep -ci "denied" || true) kernel lines mention a denial"
 }
@@ -307,9 +379,12 @@ check_journal() {
 # comes after check_journal, since its first check provokes an ERROR line,
 # and the watchdog's restart comes last.
 . "$(dirname "$0")/operator-checks.sh"
-boot_checks=(check_start check_gpio check_restart check_hostname check_manager
-    check_static_apply check_dhcp_apply check_devices check_journal
-    operator_check_error_priority operator_check_status operator_check_watchdog)
+boot_checks=()
+((LATE_ADAPTER)) && boot_checks+=(check_late_adapter)
+boot_checks+=(check_start check_bus check_gpio check_restart)
+[[ "$SIM_SCENARIO" == no-sensor ]] || boot_checks+=(check_sensor)
+boot_checks+=(check_hostname check_manager check_static_apply check_dhcp_apply check_devices
+    check_journal operator_check_error_priority operator_check_status operator_check_watchdog)
 
 . /etc/os-release
 say "checks start: $PRETTY_NAME, kernel $(uname -r), unit $UNIT, network manager $MANAGER"
