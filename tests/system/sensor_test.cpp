@@ -6,7 +6,9 @@
 
 #include "support/text.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
 
 namespace systest {
@@ -119,15 +121,19 @@ TEST_F(SensorTest, AbsentSensorGivesOneErrorAndPings) {
 // A device answers the probe at 0x4C but no driver binds to its client, so no
 // hwmon directory appears: registered once (not again when the client is
 // left from an earlier run), one ERROR line, and the quiet cycles ping.
-// Parameter: the scenario and the number of registrations it sees.
+struct Without_Driver {
+    const char* scenario;
+    size_t registrations;
+};
+
 class SensorWithoutDriverTest : public BenchTest,
-                                public ::testing::WithParamInterface<std::pair<const char*, size_t>> {};
+                                public ::testing::WithParamInterface<Without_Driver> {};
 
 TEST_P(SensorWithoutDriverTest, GivesOneErrorAndPings) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario(GetParam().first)));
+    ASSERT_NO_FATAL_FAILURE(start(scenario(GetParam().scenario)));
     ASSERT_TRUE(bench().wait_for(card_wrote(is_ping), 1, seconds(90)));
     std::vector<TraceEvent> trace = bench().trace();
-    EXPECT_EQ(count_events(trace, is_new_device), GetParam().second);
+    EXPECT_EQ(count_events(trace, is_new_device), GetParam().registrations);
     EXPECT_EQ(count_events(trace, card_wrote(is_temperature)), 0u);
     EXPECT_EQ(daemon_err(), error_line("Sensor", "init_PEC_Sensor",
                                        "Onboard Temperature Sensor at 0x4C has no hwmon device"));
@@ -135,8 +141,13 @@ TEST_P(SensorWithoutDriverTest, GivesOneErrorAndPings) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, SensorWithoutDriverTest,
-                         ::testing::Values(std::make_pair("sensor-no-driver", size_t{1}),
-                                           std::make_pair("sensor-stale-client", size_t{0})));
+                         ::testing::Values(Without_Driver{"sensor-no-driver", 1},
+                                           Without_Driver{"sensor-stale-client", 0}),
+                         [](const ::testing::TestParamInfo<Without_Driver>& info) {
+                             std::string name = info.param.scenario;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
 
 } // namespace
 } // namespace systest
