@@ -57,11 +57,22 @@ bool get_I2C_Slave_Check(uint8_t i2c_adaptor_number, uint8_t slave_address) {
     return smbus_Receive_Byte(bus.get());
 }
 
+// The sysfs directory of the sensor's adapter. Kernels with the i2c-adapter
+// class (Debian 12's) list the adapter there; kernels without it (Debian
+// 13's) only on the I2C bus, where the same directory always is.
+void format_Adapter_Directory(char* buffer, size_t length) {
+    snprintf(buffer, length, "/sys/class/i2c-adapter/i2c-%d", temp_sensor_i2c_adapter_number);
+    if (access(buffer, F_OK) != 0)
+        snprintf(buffer, length, "/sys/bus/i2c/devices/i2c-%d", temp_sensor_i2c_adapter_number);
+}
+
 // The kernel's directory of the client at `address` on the sensor's adapter,
 // followed by `below` ("" for the client itself).
 void format_Device_Path(char* buffer, size_t length, uint8_t address, const char* below) {
-    snprintf(buffer, length, "/sys/class/i2c-adapter/i2c-%d/%d-00%2x%s",
-             temp_sensor_i2c_adapter_number, temp_sensor_i2c_adapter_number, address, below);
+    char adapter[64];
+    format_Adapter_Directory(adapter, sizeof(adapter));
+    snprintf(buffer, length, "%s/%d-00%2x%s", adapter, temp_sensor_i2c_adapter_number, address,
+             below);
 }
 
 bool get_Device_Path_Exist(uint8_t address, const char* below) {
@@ -81,10 +92,10 @@ bool get_Hwmon_Directory_Exist(uint8_t address) {
 void register_Sensor(uint8_t address) {
     if (get_Device_Path_Exist(address, ""))
         return;
+    char adapter[64];
+    format_Adapter_Directory(adapter, sizeof(adapter));
     char command[128];
-    snprintf(command, sizeof(command),
-             "echo adm1032 0x%x > /sys/class/i2c-adapter/i2c-%d/new_device", address,
-             temp_sensor_i2c_adapter_number);
+    snprintf(command, sizeof(command), "echo adm1032 0x%x > %s/new_device", address, adapter);
     if (set_Command(command, nullptr, 0, COMMAND_ACTION) != 0)
         LOG_ERROR("bmc temp sensor load error");
     // The driver needs a moment to bind and create its hwmon device.

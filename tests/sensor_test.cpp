@@ -17,6 +17,7 @@
 #include "log.h"
 #include "support/fixtures.h"
 #include "support/text.h"
+#include "testkit/files.h"
 #include "testkit/namespaces.h"
 #include "testkit/processes.h"
 
@@ -54,19 +55,27 @@ TEST_F(Sensor_Test, MissingSensorLogsOnceAndIsNeverRead) {
     EXPECT_EQ(get_Calls("cat"), "");
 }
 
+// Where a kernel lists I2C adapter 0: under the i2c-adapter class, or only on
+// the I2C bus (a kernel without that class).
+enum Adapter_Listing { CLASS_LISTING, BUS_LISTING };
+
 // A sysfs tree with the sensor bound at each address of `addresses` (hwmon7
-// for 0x4c, hwmon8 for 0x4d), then `body`.
-void with_Bound_Sensor(const std::string& addresses, const std::function<void()>& body) {
-    if (mount("none", "/sys/class", "tmpfs", 0, nullptr) != 0)
+// for 0x4c, hwmon8 for 0x4d) on the adapter listed as `listing` says, then
+// `body`.
+void with_Bound_Sensor(const std::string& addresses, Adapter_Listing listing,
+                       const std::function<void()>& body) {
+    if (mount("none", "/sys/class", "tmpfs", 0, nullptr) != 0 ||
+        (listing == BUS_LISTING && mount("none", "/sys/bus", "tmpfs", 0, nullptr) != 0))
         return;
+    const std::string adapter =
+        listing == CLASS_LISTING ? "/sys/class/i2c-adapter/i2c-0" : "/sys/bus/i2c/devices/i2c-0";
     mkdir("/sys/class/hwmon", 0755);
-    mkdir("/sys/class/i2c-adapter", 0755);
-    mkdir("/sys/class/i2c-adapter/i2c-0", 0755);
+    make_Dirs(adapter);
     for (const char* address : {"4c", "4d"}) {
         if (addresses.find(address) == std::string::npos)
             continue;
         std::string hwmon = std::string(address) == "4c" ? "hwmon7" : "hwmon8";
-        std::string device = std::string("/sys/class/i2c-adapter/i2c-0/0-00") + address;
+        std::string device = adapter + "/0-00" + address;
         std::string device_hwmon = device + "/hwmon";
         mkdir(device.c_str(), 0755);
         mkdir(device_hwmon.c_str(), 0755);
@@ -78,7 +87,7 @@ void with_Bound_Sensor(const std::string& addresses, const std::function<void()>
 
 TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
     Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
-        with_Bound_Sensor("4d", [&] {
+        with_Bound_Sensor("4d", CLASS_LISTING, [&] {
             const std::string input = "/sys/class/hwmon/hwmon8/temp2_input";
             set_Debug_Log(true);
             init_PEC_Sensor();
@@ -125,9 +134,10 @@ TEST_F(Sensor_Test, BoundSensorIsReadOnChange) {
         << child.log;
 }
 
+// On a kernel that lists the adapter on the I2C bus only.
 TEST_F(Sensor_Test, FirstAddressWinsWhenBothAreBound) {
     Child_Result child = run_In_Child(dir + "/child.log", PRIVATE_MOUNTS, [&](std::ostream& out) {
-        with_Bound_Sensor("4c 4d", [&] {
+        with_Bound_Sensor("4c 4d", BUS_LISTING, [&] {
             write_File("/sys/class/hwmon/hwmon7/temp2_input", "30000\n");
             write_File("/sys/class/hwmon/hwmon8/temp2_input", "50000\n");
             init_PEC_Sensor();
