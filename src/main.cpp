@@ -6,10 +6,8 @@
 // cycles; the link then stops after the request it is carrying out.
 #include <signal.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -164,10 +162,10 @@ void set_Service_State(bool link_started, const char* manager) {
         set_Service_Notify("WATCHDOG=1");
 }
 
-// The signals that stop the daemon. They are blocked in every thread from
-// the start (the threads and commands that follow inherit or reset the
-// mask), so they never interrupt anything: the main loop takes them in its
-// pause between two cycles.
+// The signals that stop the daemon. They are blocked from the start of main
+// (the link thread inherits the mask; commands start with it cleared), so
+// they interrupt nothing: the main loop takes them in its pause between two
+// cycles.
 sigset_t get_Stop_Signals() {
     sigset_t signals;
     sigemptyset(&signals);
