@@ -21,6 +21,18 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
     -DPEC_FUZZ=ON -DPEC_BUILD_TESTS=OFF -DPEC_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]/#/fuzz_}"
 
+# "N runs in S s, R exec/s" of a target's run: the runs its jobs' final
+# stats count (with -jobs, main.log repeats what each fuzz-<n>.log holds),
+# over the seconds since `start`.
+run_summary() {
+    local work=$1 start=$2 logs seconds
+    logs=("$work"/fuzz-*.log)
+    [[ -e ${logs[0]} ]] || logs=("$work/main.log")
+    seconds=$(($(date +%s) - start))
+    cat "${logs[@]}" | awk -v s="$seconds" '/stat::number_of_executed_units/ {n += $2}
+        END {printf "%d runs in %d s, %d exec/s", n, s, (s > 0 ? n / s : 0)}'
+}
+
 status=0
 for target in "${targets[@]}"; do
     if [[ $target == packet_handler && $(id -u) -ne 0 ]]; then
@@ -35,8 +47,7 @@ for target in "${targets[@]}"; do
     if (cd "$work" && "$build/fuzz/fuzz_$target" -max_total_time="$seconds" \
         -print_final_stats=1 -jobs="${FUZZ_JOBS:-1}" -workers="${FUZZ_JOBS:-1}" \
         -artifact_prefix="$work/" "$corpus" "$root/fuzz/corpus/$target" >main.log 2>&1); then
-        runs=$(cat "$work"/*.log | awk '/stat::number_of_executed_units/ {n += $2} END {print n + 0}')
-        echo "fuzz: $target: $runs runs in $(($(date +%s) - start)) s, nothing found"
+        echo "fuzz: $target: $(run_summary "$work" "$start"), nothing found"
     else
         echo "fuzz: $target FOUND A FAILURE (logs and the input in $work):"
         cat "$work"/*.log | grep -E 'ERROR|SUMMARY|Test unit written' | head -20

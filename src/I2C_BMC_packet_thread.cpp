@@ -241,12 +241,18 @@ void* I2C_BMC_Packet_Thread(void* /* arg */) {
     thread_start_flag.store(true, std::memory_order_release);
     LOG_DEBUG("thread start");
 
-    while (!thread_stop_request_flag.load(std::memory_order_acquire)) {
+    auto stop_requested = [] { return thread_stop_request_flag.load(std::memory_order_acquire); };
+    while (!stop_requested()) {
         // A line that cannot be read counts as low, as the GPIO module reports.
-        if (!read_feedback_gpio.get_Value())
+        // Once a stop is asked for, no new request is read: the one being
+        // carried out when it came is the last.
+        if (!read_feedback_gpio.get_Value()) {
+            if (stop_requested())
+                break;
             set_I2C_Packet_Read(bus.get());
-        else if (get_TX_Queue_Count() != 0)
+        } else if (get_TX_Queue_Count() != 0) {
             set_I2C_Packet_Transmit(bus.get());
+        }
         last_pass_ms.store(get_Log_Monotonic_ms());
         usleep(link_pass_us);
     }

@@ -1,10 +1,13 @@
 // The daemon's entry and its two-second main loop: start-up in a fixed order,
 // then once per cycle the report step that tells the BMC exactly one of the
 // card's description, its temperature or a keep-alive ping (or nothing).
-// The BMC's requests arrive on the link thread, not here.
+// The BMC's requests arrive on the link thread, not here. SIGTERM (the
+// service manager's stop) and SIGINT (Ctrl-C) end the loop between two
+// cycles; the link then stops after the request it is carrying out.
 #include <signal.h>
-#include <unistd.h>
+#include <time.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +37,8 @@ const uint8_t description_period = 60;
 // The staging area of every string sent: at most 99 characters and a NUL.
 const size_t string_buffer_size = 100;
 const char* const cpu_product_name = "Socionext SynQuacer SC2A11";
+// The pause that ends every main-loop cycle.
+const int64_t cycle_pause_ms = 2000;
 
 // Cycles since the last temperature report or ping.
 volatile uint8_t timeout_count = 0;
@@ -157,6 +162,37 @@ void set_Service_State(bool link_started, const char* manager) {
         set_Service_Notify("WATCHDOG=1");
 }
 
+// The signals that stop the daemon. They are blocked from the start of main
+// (the link thread inherits the mask; commands start with it cleared), so
+// they interrupt nothing: the main loop takes them in its pause between two
+// cycles.
+sigset_t get_Stop_Signals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    return signals;
+}
+
+// The cycle's pause: 2 s, or less when a stop signal comes (or is already
+// pending). The signal's number, or 0 when the pause ran out.
+int wait_Stop_Signal(const sigset_t& signals) {
+    const int64_t end = get_Log_Monotonic_ms() + cycle_pause_ms;
+    for (;;) {
+        const int64_t left = end - get_Log_Monotonic_ms();
+        if (left <= 0)
+            return 0;
+        struct timespec pause = {static_cast<time_t>(left / 1000),
+                                 static_cast<long>(left % 1000) * 1000000L};
+        int taken = sigtimedwait(&signals, nullptr, &pause);
+        if (taken > 0)
+            return taken;
+        // Interrupted (a stop and continue): the rest of the pause.
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
 int BMC_Broadcast_Packet_Handler(const BMC::Packet& /* packet */) {
     return 0;
 }
@@ -173,6 +209,9 @@ int BMC_Packet_Receive_Error_Handler(BMC::Packet* response_packet, uint8_t /* er
 } // namespace
 
 int main(int /* argc */, char** /* argv */) {
+    // Before any thread or command, so that all inherit it.
+    const sigset_t stop_signals = get_Stop_Signals();
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     setvbuf(stdout, nullptr, _IOLBF, 0);
     setvbuf(stderr, nullptr, _IOLBF, 0);
@@ -194,11 +233,21 @@ int main(int /* argc */, char** /* argv */) {
 
     update_Broadcast_Packet(true);
     set_Service_State(link_started, manager);
-    for (;;) {
+    int stop_signal = 0;
+    while (stop_signal == 0) {
         Network::update_Default_IP_Info();
         update_Temperature();
         update_Broadcast_Packet(false);
         set_Service_State(link_started, manager);
-        sleep(2);
+        stop_signal = wait_Stop_Signal(stop_signals);
     }
+
+    // The link reads no new request; the one it is carrying out, with its
+    // command, ends first (the command at its own time limit at the latest).
+    char state[64];
+    snprintf(state, sizeof(state), "STOPPING=1\nSTATUS=stopping on signal %d", stop_signal);
+    set_Service_Notify(state);
+    set_I2C_BMC_Packet_Thread_Stop();
+    LOG_INFO("stopped on signal %d", stop_signal);
+    return 0;
 }

@@ -151,6 +151,39 @@ TEST(SetCommand, FailuresAreReportedOnce) {
     }
 }
 
+// A command starts with no signal blocked and SIGPIPE, SIGTERM and SIGINT at
+// their default, whatever the daemon blocks (the stop signals, which its
+// main loop waits for) or ignores (SIGPIPE, and SIGINT when it was started
+// in the background by a shell): else a pipeline in the command would not
+// end on a closed pipe, nor a child of it on the runner's SIGTERM.
+TEST(SetCommand, StartsWithDefaultSignals) {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGINT);
+    sigset_t mask_before;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stop, &mask_before), 0);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction pipe_before = {};
+    struct sigaction int_before = {};
+    sigaction(SIGPIPE, &ignore, &pipe_before);
+    sigaction(SIGINT, &ignore, &int_before);
+    std::string status;
+    EXPECT_EQ(get_Command_Output("grep -E '^Sig(Blk|Ign):' /proc/self/status", &status), 0);
+    sigaction(SIGINT, &int_before, nullptr);
+    sigaction(SIGPIPE, &pipe_before, nullptr);
+    pthread_sigmask(SIG_SETMASK, &mask_before, nullptr);
+
+    unsigned long long blocked = 1;
+    unsigned long long ignored = 1;
+    ASSERT_EQ(sscanf(status.c_str(), "SigBlk: %llx SigIgn: %llx", &blocked, &ignored), 2) << status;
+    EXPECT_EQ(blocked, 0u) << status;
+    const unsigned long long defaults =
+        1ull << (SIGPIPE - 1) | 1ull << (SIGTERM - 1) | 1ull << (SIGINT - 1);
+    EXPECT_EQ(ignored & defaults, 0u) << status;
+}
+
 // A command past its limit is ended with its whole process group (also a
 // child that ignores SIGTERM), reported once, and the caller goes on with
 // what the command printed.

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -124,9 +125,82 @@ struct Outcome {
     std::string stderr_tail;
 };
 
+// The attributes every command starts with: the leader of its own process
+// group (so that its limit reaches its children too), no signal blocked, and
+// back to their default the signals the daemon ignores (SIGPIPE, which a
+// pipeline in the command wants) or keeps blocked for its main loop (SIGTERM,
+// SIGINT).
+class Spawn_Attributes {
+public:
+    Spawn_Attributes() : error(posix_spawnattr_init(&attributes)), initialised(error == 0) {
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (int signal_number : {SIGPIPE, SIGTERM, SIGINT})
+            sigaddset(&defaults, signal_number);
+        keep(posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                       POSIX_SPAWN_SETSIGDEF));
+        keep(posix_spawnattr_setpgroup(&attributes, 0));
+        keep(posix_spawnattr_setsigmask(&attributes, &none));
+        keep(posix_spawnattr_setsigdefault(&attributes, &defaults));
+    }
+    ~Spawn_Attributes() {
+        if (initialised)
+            posix_spawnattr_destroy(&attributes);
+    }
+    Spawn_Attributes(const Spawn_Attributes&) = delete;
+    Spawn_Attributes& operator=(const Spawn_Attributes&) = delete;
+    // 0, or the first error number of the set-up.
+    int get_Error() const { return error; }
+    const posix_spawnattr_t* get() const { return &attributes; }
+
+private:
+    void keep(int result) {
+        if (error == 0)
+            error = result;
+    }
+
+    posix_spawnattr_t attributes;
+    int error;
+    bool initialised;
+};
+
+// What the child does with its descriptors before it runs the shell.
+class Spawn_File_Actions {
+public:
+    Spawn_File_Actions()
+        : error(posix_spawn_file_actions_init(&actions)), initialised(error == 0) {}
+    ~Spawn_File_Actions() {
+        if (initialised)
+            posix_spawn_file_actions_destroy(&actions);
+    }
+    Spawn_File_Actions(const Spawn_File_Actions&) = delete;
+    Spawn_File_Actions& operator=(const Spawn_File_Actions&) = delete;
+    void add_Dup2(int fd, int target) {
+        if (error == 0)
+            error = posix_spawn_file_actions_adddup2(&actions, fd, target);
+    }
+    int get_Error() const { return error; }
+    const posix_spawn_file_actions_t* get() const { return &actions; }
+
+private:
+    posix_spawn_file_actions_t actions;
+    int error;
+    bool initialised;
+};
+
 // Starts "/bin/sh -c cmd" as the leader of its own process group with its
-// standard output and error on pipes. The child's end of both pipes is
-// closed here; -1 (errno kept) when no process or pipe could be had.
+// standard output and error on pipes; -1 (errno set) when no process or pipe
+// could be had. posix_spawn does not copy the daemon's memory (glibc starts
+// the child in the caller's address space, the caller suspended until the
+// exec), so a command starts the same way however large the process is;
+// and since it returns only after the exec, the command's process group
+// exists before any signal is sent to it.
+// Every descriptor of the daemon, these pipes included, is close-on-exec:
+// the shell gets its standard input and the two write ends as its standard
+// output and error, nothing else. The write ends are closed here once the
+// child runs, the read ends go to the caller.
 pid_t start_Shell(const char* cmd, Unique_Fd* out_read, Unique_Fd* err_read) {
     int out_pipe[2];
     int err_pipe[2];
@@ -139,32 +213,24 @@ pid_t start_Shell(const char* cmd, Unique_Fd* out_read, Unique_Fd* err_read) {
     Unique_Fd err_r(err_pipe[0]);
     Unique_Fd err_w(err_pipe[1]);
 
-    // Everything the child needs is prepared before the fork: after it,
-    // only async-signal-safe calls.
     char shell_path[] = "/bin/sh";
     char shell_name[] = "sh";
     char shell_option[] = "-c";
     std::string command(cmd);
     char* const argv[] = {shell_name, shell_option, &command[0], nullptr};
-    sigset_t no_signals;
-    sigemptyset(&no_signals);
 
-    pid_t pid = fork();
-    if (pid < 0)
+    Spawn_File_Actions actions;
+    actions.add_Dup2(out_w.get(), STDOUT_FILENO);
+    actions.add_Dup2(err_w.get(), STDERR_FILENO);
+    Spawn_Attributes attributes;
+    int error = actions.get_Error() != 0 ? actions.get_Error() : attributes.get_Error();
+    pid_t pid = -1;
+    if (error == 0)
+        error = posix_spawn(&pid, shell_path, actions.get(), attributes.get(), argv, environ);
+    if (error != 0) {
+        errno = error;
         return -1;
-    if (pid == 0) {
-        setpgid(0, 0);
-        // The daemon ignores SIGPIPE; a pipeline in the command wants the
-        // default back, and no signal blocked.
-        signal(SIGPIPE, SIG_DFL);
-        sigprocmask(SIG_SETMASK, &no_signals, nullptr);
-        if (dup2(out_w.get(), STDOUT_FILENO) < 0 || dup2(err_w.get(), STDERR_FILENO) < 0)
-            _exit(127);
-        execve(shell_path, argv, environ);
-        _exit(127);
     }
-    // Also here, so that the group exists before any signal is sent to it.
-    setpgid(pid, pid);
     out_read->reset(out_r.release());
     err_read->reset(err_r.release());
     return pid;

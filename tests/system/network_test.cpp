@@ -19,6 +19,8 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <signal.h>
+
 
 namespace systest {
 namespace {
@@ -438,6 +440,53 @@ TEST_F(NetworkSystem, FailingOrHungApplyIsReportedAndTheLinkGoesOn) {
     EXPECT_EQ(count_Of(errors, killed), 1u) << errors;
     EXPECT_EQ(calls_Of(bench(), "netplan", "apply").size(), 2u);
     EXPECT_TRUE(bench().daemon_running());
+}
+
+// A stop (SIGTERM, as systemd sends it) while an apply runs: the apply runs
+// to its end, the link reads no request after it (the ping queued behind it
+// stays with the BMC), and only then does the daemon exit, with status 0 and
+// its line. The stand-in's call is recorded when it ends: had the daemon
+// gone first, the end of the sandbox's PID namespace would have killed it.
+TEST_F(NetworkSystem, StopDuringApplyLetsItFinish) {
+    const Addressing a = {"198.51.100.24", "255.255.255.0", 24,
+                          "198.51.100.1",  "203.0.113.53",  "198.51.100.53"};
+    if (!start_Host("netplan", "netplan"))
+        return;
+    const std::string run = bench().run_dir();
+    write_File(run + "/netplan-apply.hold", "");
+    ASSERT_NO_FATAL_FAILURE(send_Static(bench(), a));
+    ASSERT_TRUE(bench().command("ping"));
+    ASSERT_TRUE(
+        eventually([&] { return file_Exists(run + "/netplan-apply.running"); }, seconds(60)))
+        << daemon_Log(bench());
+    auto is_request_read = [](const TraceEvent& e) {
+        return is_card_read(e) && !e.packet.raw.empty();
+    };
+    const size_t reads = count_events(bench().trace(), is_request_read);
+
+    ASSERT_EQ(kill(bench().daemon_pid(), SIGTERM), 0);
+    // The main loop takes the signal in its pause and asks the link to stop.
+    ASSERT_TRUE(bench().wait_for(
+        [](const TraceEvent& e) {
+            return e.event == "notify" && e.detail == "STOPPING=1\nSTATUS=stopping on signal 15";
+        },
+        1, seconds(30)))
+        << daemon_Log(bench());
+    EXPECT_TRUE(bench().daemon_running()) << "the daemon did not wait for the apply";
+    write_File(run + "/netplan-apply.go", "");
+
+    std::vector<TraceEvent> exits;
+    ASSERT_TRUE(bench().wait_for([](const TraceEvent& e) { return e.event == "daemon_exit"; }, 1,
+                                 seconds(60), &exits))
+        << daemon_Log(bench());
+    EXPECT_EQ(exits[0].detail, "exit status 0");
+    const std::vector<pec_bench::StandinCall> applies = calls_Of(bench(), "netplan", "apply");
+    ASSERT_EQ(applies.size(), 1u) << daemon_Log(bench());
+    EXPECT_EQ(applies[0].status, 0);
+    EXPECT_EQ(count_events(bench().trace(), is_request_read), reads);
+    EXPECT_EQ(count_Of(daemon_out(), info_line("main", "main", "stopped on signal 15")), 1u)
+        << daemon_out();
+    EXPECT_EQ(daemon_err(), "");
 }
 
 // Texts that are not a dotted-quad address: each is refused with an ERROR

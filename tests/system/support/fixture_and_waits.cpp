@@ -70,7 +70,8 @@ void BenchTest::TearDown() {
     // must not find its socket.
     for (const TraceEvent& e : bench_ ? bench_->trace() : std::vector<TraceEvent>()) {
         EXPECT_TRUE(e.event != "notify" || e.detail.rfind("READY=1\n", 0) == 0 ||
-                    e.detail.rfind("STATUS=", 0) == 0 || e.detail == "WATCHDOG=1")
+                    e.detail.rfind("STATUS=", 0) == 0 || e.detail == "WATCHDOG=1" ||
+                    e.detail.rfind("STOPPING=1\n", 0) == 0)
             << "not the daemon's notification: " << e.detail;
     }
     if (bench_ && HasFailure()) {
