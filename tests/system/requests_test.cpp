@@ -225,6 +225,11 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
     EXPECT_NE(netplan.find("dhcp4: false"), std::string::npos) << netplan;
     EXPECT_NE(in_sandbox(bench(), "ip -4 -o addr show dev eth0").find("192.0.2.20/25"),
               std::string::npos);
+
+    // The session, both ways, reads in pec-decode as in the bench's decoder.
+    size_t transfers = 0;
+    expect_decoded_as_the_bench(bench().trace(), &transfers);
+    EXPECT_GE(transfers, 17u); // two sets of five or more at start, six requests, the apply
 }
 
 } // namespace
