@@ -48,16 +48,21 @@ check_package() {
     dpkg-deb -e "$deb" "$tree/DEBIAN"
 
     local expected_files files
-    expected_files=".$unit_dir/pec-daemon.service
+    expected_files=$(LC_ALL=C sort <<EOF
+.$unit_dir/pec-daemon.service
+./usr/bin/pec-decode
 ./usr/sbin/pec-daemon
 ./usr/share/doc/pec-daemon/README.md.gz
 ./usr/share/doc/pec-daemon/changelog.gz
 ./usr/share/doc/pec-daemon/copyright
 ./usr/share/lintian/overrides/pec-daemon
-./usr/share/man/man8/pec-daemon.8.gz"
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+./usr/share/man/man1/pec-decode.1.gz
+./usr/share/man/man8/pec-daemon.8.gz
+EOF
+)
+    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
     [[ "$files" == "$expected_files" ]] ||
-        fail "$deb holds other files than the daemon, its unit and its docs:
+        fail "$deb holds other files than the daemon, pec-decode, the unit and the docs:
 $(diff <(echo "$expected_files") <(echo "$files") || true)"
 
     local field
@@ -76,8 +81,11 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
         [[ "$depends" == *",$package,"* || "$depends" == *",$package("* ]] ||
             fail "$deb: Depends lacks $package: $depends"
     done
-    field=$(readelf -h "$tree/usr/sbin/pec-daemon" | sed -n 's/^ *Machine: *//p')
-    [[ "$field" == "$machine" ]] || fail "$deb: the daemon is built for $field, not $machine"
+    local program
+    for program in usr/sbin/pec-daemon usr/bin/pec-decode; do
+        field=$(readelf -h "$tree/$program" | sed -n 's/^ *Machine: *//p')
+        [[ "$field" == "$machine" ]] || fail "$deb: $program is built for $field, not $machine"
+    done
     grep -q 'deb-systemd-helper enable .pec-daemon.service' "$tree/DEBIAN/postinst" ||
         fail "$deb: its postinst does not enable pec-daemon.service"
 
