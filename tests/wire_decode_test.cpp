@@ -51,8 +51,9 @@ const std::string os = "WRITE node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_";
 const std::string config = "WRITE node 1 NETWORK/SUBADDRESS_NETWORK_CONFIG_";
 const std::string result_ok = event("612.345690", "i2c_result: i2c-0 n=1 ret=1");
 
-const std::vector<Row>& rows() {
-    static const std::vector<Row> table = {
+// The kernel's trace lines, as its events' formats print them.
+std::vector<Row> kernel_Rows() {
+    return {
         {"the card's write",
          {event("612.345678", "i2c_write: i2c-0 #0 a=008 f=0000 l=12 [" +
                                   dashed("0c 00 55 00 05 55 62 75 6e 74 75 00") + "]"),
@@ -60,9 +61,8 @@ const std::vector<Row>& rows() {
          {"612.345678  card -> BMC  " + os + "OS STRING \"Ubuntu\""}},
         {"the BMC's reply to a 256-byte read, its 00 filler left out",
          {event("613.000001", "i2c_read: i2c-0 #0 a=008 f=0001 l=256"),
-          event("613.000900",
-                "i2c_reply: i2c-0 #0 a=008 f=0001 l=256 [" +
-                    dashed("0d 01 55 0e 07 63 61 72 64 2d 30 37 00", 64) + "]"),
+          event("613.000900", "i2c_reply: i2c-0 #0 a=008 f=0001 l=256 [" +
+                                  dashed("0d 01 55 0e 07 63 61 72 64 2d 30 37 00", 64) + "]"),
           result_ok},
          {"613.000001  BMC -> card  " + config + "HOSTNAME STRING \"card-07\""}},
         {"ff filler",
@@ -83,6 +83,12 @@ const std::vector<Row>& rows() {
           event("616.1", "i2c_result: i2c-0 n=1 ret=-6")},
          {"615.0  card -> BMC  PING node 0  FAILED (Remote I/O error)",
           "616.0  BMC -> card  read failed (No such device or address)"}},
+    };
+}
+
+// Kernel lines of cut packets, and of what is left out.
+std::vector<Row> kernel_Odd_Rows() {
+    return {
         {"a long packet that the kernel prints only 64 bytes of",
          {event("617.0", "i2c_write: i2c-0 #0 a=008 f=0000 l=105 [" +
                              dashed(long_Text_Packet(99)).substr(0, 64 * 3 - 1) + "]"),
@@ -101,45 +107,83 @@ const std::vector<Row>& rows() {
           event("619.2", "i2c_result: i2c-1 n=1 ret=1"),
           event("619.3", "smbus_read: i2c-0 a=04c f=0000 c=0 BYTE")},
          {}},
-        {"a write whose result never came, at the end", {event("620.0", "i2c_write: i2c-0 #0 a=008 f=0000 l=3 [03-00-01]")},
+        {"a write whose result never came, at the end",
+         {event("620.0", "i2c_write: i2c-0 #0 a=008 f=0000 l=3 [03-00-01]")},
          {"620.0  card -> BMC  PING node 0"}},
+    };
+}
 
+// Hex lines in each form.
+std::vector<Row> hex_Rows() {
+    return {
         {"spaced hex", {"0c 00 55 00 05 55 62 75 6e 74 75 00"}, {os + "OS STRING \"Ubuntu\""}},
-        {"dashed hex", {"09-00-45-05-00-00-00-2a-42"},
+        {"dashed hex",
+         {"09-00-45-05-00-00-00-2a-42"},
          {"WRITE node 0 STATUS/SUBADDRESS_STATUS_TEMPERATURE_ONBOARD FLOAT [42.5]"}},
         {"0x-prefixed hex", {"0x03 0x00 0x1"}, {"PING node 0"}},
         {"packed hex", {"0d0035001317000000000000 00"}, {os + "MEMORY_SIZE UINT64 [23]"}},
-        {"hex from the BMC", {"06 01 05 0e 06 01"},
-         {"BMC -> card  " + config + "APPLY UINT8 [1]"}, Wire_Direction::BMC_TO_CARD},
-        {"bytes after the length", {"06 00 55 00 02 00 ff ff"},
+        {"hex from the BMC",
+         {"06 01 05 0e 06 01"},
+         {"BMC -> card  " + config + "APPLY UINT8 [1]"},
+         Wire_Direction::BMC_TO_CARD},
+    };
+}
+
+// Damaged packets as hex.
+std::vector<Row> damaged_Rows() {
+    return {
+        {"bytes after the length",
+         {"06 00 55 00 02 00 ff ff"},
          {os + "IP_ADDRESS STRING \"\" (2 bytes after its length)"}},
-        {"unknown packet type", {"05 00 07 00 00"},
+        {"unknown packet type",
+         {"05 00 07 00 00"},
          {"TYPE_7 node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_PROCUCT_NAME (unknown packet type 7)"}},
-        {"unknown address", {"06 00 05 14 00 01"},
+        {"unknown address",
+         {"06 00 05 14 00 01"},
          {"WRITE node 0 ADDRESS_20/0 UINT8 [1] (unknown address 20)"}},
-        {"unknown subaddress", {"06 01 05 0e 0c 00"},
+        {"unknown subaddress",
+         {"06 01 05 0e 0c 00"},
          {"WRITE node 1 NETWORK/12 UINT8 [0] (unknown subaddress 12)"}},
-        {"unknown data type", {"06 00 65 00 00 01"},
+        {"unknown data type",
+         {"06 00 65 00 00 01"},
          {os + "PROCUCT_NAME DATA_TYPE_12 (unknown data type 12)"}},
-        {"data length against data type", {"0c 00 15 05 00 01 02 03 04 05 06 07"},
+        {"data length against data type",
+         {"0c 00 15 05 00 01 02 03 04 05 06 07"},
          {"WRITE node 0 STATUS/SUBADDRESS_STATUS_TEMPERATURE_ONBOARD UINT16 (7 data bytes are "
           "not whole UINT16 values)"}},
-        {"a ping with a header of five", {"05 00 01 00 00"},
+        {"a ping with a header of five",
+         {"05 00 01 00 00"},
          {"PING node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_PROCUCT_NAME (length 5 for a 3-byte "
           "PING)"}},
-        {"a header cut to four", {"04 01 05 0e"},
+        {"a header cut to four",
+         {"04 01 05 0e"},
          {"WRITE node 1 NETWORK/SUBADDRESS_NETWORK_CONFIG_MODE (header cut to 4 bytes)"}},
-        {"an IPv4 text that is none", {"10 01 55 0e 01 31 30 2e 30 2e 30 2e 32 35 36 00"},
+        {"an IPv4 text that is none",
+         {"10 01 55 0e 01 31 30 2e 30 2e 30 2e 32 35 36 00"},
          {config + "IP_ADDRESS STRING \"10.0.0.256\" (not an IPv4 address)"}},
-        {"a netmask that is none", {"11 01 55 0e 03 32 35 35 2e 30 2e 32 35 35 2e 30 00"},
+        {"a netmask that is none",
+         {"11 01 55 0e 03 32 35 35 2e 30 2e 32 35 35 2e 30 00"},
          {config + "SUBNETMASK STRING \"255.0.255.0\" (not a netmask)"}},
-        {"an IPv4 item as a number", {"06 01 05 0e 04 01"},
+        {"an IPv4 item as a number",
+         {"06 01 05 0e 04 01"},
          {config + "DNS1 UINT8 [1] (an IPv4 item not sent as STRING)"}},
-        {"escaped text", {"0a 01 55 0e 07 61 22 0a e9 00"},
+        {"escaped text",
+         {"0a 01 55 0e 07 61 22 0a e9 00"},
          {config + "HOSTNAME STRING \"a\\\"\\n\\u00e9\""}},
-        {"a line that is neither", {"", "hello"},
+        {"a line that is neither",
+         {"", "hello"},
          {"line 2: not hex and not an I2C event: \"hello\""}},
     };
+}
+
+const std::vector<Row>& rows() {
+    static const std::vector<Row> table = [] {
+        std::vector<Row> all;
+        for (const std::vector<Row>& part :
+             {kernel_Rows(), kernel_Odd_Rows(), hex_Rows(), damaged_Rows()})
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    }();
     return table;
 }
 

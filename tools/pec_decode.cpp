@@ -18,12 +18,11 @@
 
 namespace {
 
-const char usage[] =
-    "usage: pec-decode [--adapter N] [--from card|bmc] [FILE...]\n"
-    "       pec-decode --live [--adapter N]\n"
-    "Decodes the BMC link's packets from I2C trace event lines or hex lines\n"
-    "(files, or standard input without FILE or with -); --live turns on the\n"
-    "I2C trace events of adapter N (0) and follows them until interrupted.\n";
+const char usage[] = "usage: pec-decode [--adapter N] [--from card|bmc] [FILE...]\n"
+                     "       pec-decode --live [--adapter N]\n"
+                     "Decodes the BMC link's packets from I2C trace event lines or hex lines\n"
+                     "(files, or standard input without FILE or with -); --live turns on the\n"
+                     "I2C trace events of adapter N (0) and follows them until interrupted.\n";
 
 struct Arguments {
     Wire_Decode_Options options;

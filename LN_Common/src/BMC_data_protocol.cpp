@@ -44,13 +44,13 @@ void copy_Header(Packet* packet, const Packet& source, uint8_t header_length) {
 }
 
 const char* const packet_type_names[] = {"ERROR",         "PING",  "PING_RESPONSE", "READ",
-                                        "READ_RESPONSE", "WRITE", "WRITE_RESPONSE"};
+                                         "READ_RESPONSE", "WRITE", "WRITE_RESPONSE"};
 const char* const data_type_names[] = {"UINT8",  "INT8",  "UINT16", "INT16",  "UINT32", "INT32",
                                        "UINT64", "INT64", "FLOAT",  "DOUBLE", "STRING"};
-const char* const address_names[] = {"DESCRIPTION", "HOTSWAP", "POWER",   "PSU",     "FAN",
-                                     "STATUS",      "BRIDGE1", "BRIDGE2", "BRIDGE3", "BRIDGE4",
-                                     "BRIDGE5",     "BRIDGE6", "BRIDGE7", "BRIDGE8", "NETWORK",
-                                     "BOOT",        "DISPLAY", "USER_MANAGEMENT"};
+const char* const address_names[] = {
+    "DESCRIPTION", "HOTSWAP", "POWER",   "PSU",     "FAN",     "STATUS",
+    "BRIDGE1",     "BRIDGE2", "BRIDGE3", "BRIDGE4", "BRIDGE5", "BRIDGE6",
+    "BRIDGE7",     "BRIDGE8", "NETWORK", "BOOT",    "DISPLAY", "USER_MANAGEMENT"};
 const char* const description_subaddress_names[] = {
     "SUBADDRESS_DESCRIPTION_PROCUCT_NAME",
     "SUBADDRESS_DESCRIPTION_VERSION",
@@ -96,7 +96,8 @@ const char* const network_subaddress_names[] = {
     "SUBADDRESS_NETWORK_CONFIG_MACADDRESS", "SUBADDRESS_NETWORK_CONFIG_RESET",
 };
 
-template <size_t N> const char* get_Name(const char* const (&names)[N], unsigned int code) {
+template <size_t N>
+const char* get_Name(const char* const (&names)[N], unsigned int code) {
     return code < N ? names[code] : nullptr;
 }
 

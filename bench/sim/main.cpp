@@ -85,13 +85,13 @@ bool parse_args(int argc, char** argv, Args* a) {
             return true;
         };
         const char* v = nullptr;
-        std::string* text = o == "--scenario" ? &a->scenario
-                            : o == "--daemon" ? &a->daemon
-                            : o == "--socket" ? &a->socket
-                            : o == "--script" ? &a->script
-                            : o == "--trace"  ? &a->trace
+        std::string* text = o == "--scenario"    ? &a->scenario
+                            : o == "--daemon"    ? &a->daemon
+                            : o == "--socket"    ? &a->socket
+                            : o == "--script"    ? &a->script
+                            : o == "--trace"     ? &a->trace
                             : o == "--i2c-trace" ? &a->i2c_trace
-                                              : nullptr;
+                                                 : nullptr;
         if (text != nullptr && value(&v)) {
             *text = v;
         } else if (o == "--duration" && value(&v)) {

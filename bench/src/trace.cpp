@@ -93,8 +93,8 @@ std::vector<std::string> kernel_trace_lines(const TraceEvent& ev) {
     snprintf(slave_text, sizeof(slave_text), " #0 a=%03x", static_cast<unsigned>(ev.value));
     const std::string slave = slave_text;
     if (ev.event == "card_write") {
-        return {kernel_line(ev.t, "i2c_write: i2c-0" + slave + " f=0000 l=" +
-                                      std::to_string(ev.packet.raw.size()) + " [" +
+        return {kernel_line(ev.t, "i2c_write: i2c-0" + slave +
+                                      " f=0000 l=" + std::to_string(ev.packet.raw.size()) + " [" +
                                       dashed_hex(ev.packet.raw) + "]"),
                 kernel_line(ev.t, done)};
     }

@@ -116,10 +116,9 @@ TEST_F(RequestsTest, InvalidOrHostileHostnameRunsNothing) {
             set_hostname("card-a"), set_hostname("card-b"), set_hostname(std::string(63, 'e')),
             set_hostname(std::string(31, 'f') + "." + std::string(32, 'g'))}));
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a hostile name reached the shell";
-    EXPECT_EQ(
-        count_Of(daemon_err(), error_line("Config", "set_Config_Hostname",
-                                                     "invalid hostname refused, nothing run")),
-        refused.size())
+    EXPECT_EQ(count_Of(daemon_err(), error_line("Config", "set_Config_Hostname",
+                                                "invalid hostname refused, nothing run")),
+              refused.size())
         << daemon_err();
     EXPECT_EQ(in_sandbox(bench(), "hostname"),
               std::string(31, 'f') + "." + std::string(32, 'g') + "\n");

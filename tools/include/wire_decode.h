@@ -18,7 +18,7 @@
 enum class Wire_Direction { UNKNOWN, CARD_TO_BMC, BMC_TO_CARD };
 
 struct Wire_Decode_Options {
-    int adapter = 0;                                     // the I2C adapter of the BMC link
+    int adapter = 0;                                        // the I2C adapter of the BMC link
     Wire_Direction hex_direction = Wire_Direction::UNKNOWN; // of plain hex lines
 };
 

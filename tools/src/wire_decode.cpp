@@ -92,7 +92,8 @@ std::string get_Value_Text(BMC::DATA_TYPE type, const uint8_t* data, size_t avai
 std::string get_IPv4_Problem(const BMC::Packet& packet, const uint8_t* data, size_t available) {
     const uint8_t address = BMC::get_Packet_Address(packet);
     const uint8_t sub = BMC::get_Packet_Subaddress(packet);
-    const bool is_netmask = address == BMC::NETWORK && sub == BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK;
+    const bool is_netmask =
+        address == BMC::NETWORK && sub == BMC::SUBADDRESS_NETWORK_CONFIG_SUBNETMASK;
     const bool is_address =
         (address == BMC::DESCRIPTION && sub == BMC::SUBADDRESS_DESCRIPTION_IP_ADDRESS) ||
         (address == BMC::NETWORK && sub >= BMC::SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS &&
@@ -213,8 +214,8 @@ std::string get_Trace_Time(const std::string& line, size_t event_at) {
     while (end > 0 && (line[end - 1] == ' ' || line[end - 1] == ':'))
         --end;
     size_t begin = end;
-    while (begin > 0 && (isdigit(static_cast<unsigned char>(line[begin - 1])) != 0 ||
-                         line[begin - 1] == '.'))
+    while (begin > 0 &&
+           (isdigit(static_cast<unsigned char>(line[begin - 1])) != 0 || line[begin - 1] == '.'))
         --begin;
     return line.substr(begin, end - begin);
 }
@@ -285,8 +286,8 @@ std::string get_Wire_Packet_Text(const std::vector<uint8_t>& seen, size_t transf
             out += " " + value;
         ipv4_problem = get_IPv4_Problem(packet, packet.data, seen_data);
     }
-    out += get_Length_Problem(length, seen.size(), transferred > seen.size() ? transferred
-                                                                              : seen.size());
+    out += get_Length_Problem(length, seen.size(),
+                              transferred > seen.size() ? transferred : seen.size());
     return out + get_Header_Problems(packet) + get_Data_Problems(packet) + ipv4_problem;
 }
 
@@ -331,8 +332,7 @@ std::vector<std::string> Wire_Decoder::read_Line(const std::string& line) {
     return out;
 }
 
-std::vector<std::string> Wire_Decoder::read_Kernel_Line(const std::string& line,
-                                                        size_t event_at) {
+std::vector<std::string> Wire_Decoder::read_Kernel_Line(const std::string& line, size_t event_at) {
     int event = 0;
     find_Kernel_Event(line, &event);
     const char* fields = line.c_str() + event_at + strlen(kernel_events[event]);
@@ -348,8 +348,8 @@ std::vector<std::string> Wire_Decoder::read_Kernel_Line(const std::string& line,
         return out;
     }
     unsigned int number = 0, address = 0, flags = 0, length = 0;
-    if (sscanf(fields, "i2c-%d #%u a=%x f=%x l=%u", &adapter, &number, &address, &flags,
-               &length) != 5 ||
+    if (sscanf(fields, "i2c-%d #%u a=%x f=%x l=%u", &adapter, &number, &address, &flags, &length) !=
+            5 ||
         adapter != options_.adapter)
         return out;
     std::vector<uint8_t> bytes;

@@ -164,12 +164,12 @@ void expect_decoded_as_the_bench(const std::vector<TraceEvent>& trace, size_t* t
         char t[32];
         snprintf(t, sizeof(t), "%.6f  ", e.t);
         if (is_card_write(e)) {
-            expected.push_back(t + std::string("card -> BMC  ") + pec_bench::describe(e.packet) +
-                               (e.result < 0 ? "  FAILED (" + std::string(strerror(-e.result)) + ")"
-                                             : ""));
+            expected.push_back(
+                t + std::string("card -> BMC  ") + pec_bench::describe(e.packet) +
+                (e.result < 0 ? "  FAILED (" + std::string(strerror(-e.result)) + ")" : ""));
         } else if (is_card_read(e) && e.result < 0) {
-            expected.push_back(t + std::string("BMC -> card  read failed (") +
-                               strerror(-e.result) + ")");
+            expected.push_back(t + std::string("BMC -> card  read failed (") + strerror(-e.result) +
+                               ")");
         } else if (is_card_read(e) && !e.packet.raw.empty()) {
             expected.push_back(t + std::string("BMC -> card  ") + pec_bench::describe(e.packet));
         } else if (is_card_read(e)) {
