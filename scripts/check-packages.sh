@@ -5,11 +5,12 @@
 #   else inside the release's root, scripts/release-root.sh): lintian finds
 #   no error or warning; each package holds the daemon, pec-decode, the
 #   unit (where the release's systemd keeps units) and the docs and nothing
-#   else; its control fields name the package, the architecture, the daemon's version with the
-#   release's suffix (1.1.2+deb13u1 on Debian 13) and the dependencies, among
-#   them the release's yaml-cpp library; the daemon is built for the
-#   package's CPU; the unit passes the release's systemd-analyze verify, and
-#   its exposure (systemd-analyze security) is printed;
+#   else; its control fields name the package, the architecture, the
+#   daemon's version with the release's suffix (1.1.2+deb13u1 on Debian 13)
+#   and the dependencies, among them the release's yaml-cpp library; both
+#   programs are built for the package's CPU; the unit passes the release's
+#   systemd-analyze verify, and its exposure (systemd-analyze security) is
+#   printed;
 # - installability: `apt-get install ./PACKAGE.deb` succeeds in a clean
 #   minimal root of the release, unpacked fresh for each package from a
 #   cached tarball, and the libraries the daemon needs are then present.
