@@ -53,7 +53,9 @@ private:
         size_t length = 0; // l= of the message
     };
 
-    std::vector<std::string> read_Kernel_Line(const std::string& line, size_t event_at);
+    // `event`: 0 i2c_write, 1 i2c_read, 2 i2c_reply, 3 i2c_result, named at
+    // `event_at` in `line`.
+    std::vector<std::string> read_Kernel_Line(const std::string& line, int event, size_t event_at);
     std::string get_Transfer_Text(const Transfer& transfer, int result) const;
     void flush(std::vector<std::string>* out, int result, bool has_result);
 

@@ -315,7 +315,7 @@ std::vector<std::string> Wire_Decoder::read_Line(const std::string& line) {
     int event = 0;
     const size_t event_at = find_Kernel_Event(line, &event);
     if (event_at != std::string::npos)
-        return read_Kernel_Line(line, event_at);
+        return read_Kernel_Line(line, event, event_at);
 
     const size_t first = line.find_first_not_of(" \t\r");
     if (first == std::string::npos || line[first] == '#' || is_Trace_Line(line))
@@ -332,9 +332,8 @@ std::vector<std::string> Wire_Decoder::read_Line(const std::string& line) {
     return out;
 }
 
-std::vector<std::string> Wire_Decoder::read_Kernel_Line(const std::string& line, size_t event_at) {
-    int event = 0;
-    find_Kernel_Event(line, &event);
+std::vector<std::string> Wire_Decoder::read_Kernel_Line(const std::string& line, int event,
+                                                        size_t event_at) {
     const char* fields = line.c_str() + event_at + strlen(kernel_events[event]);
     std::vector<std::string> out;
     int adapter = -1;
