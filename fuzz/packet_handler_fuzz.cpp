@@ -59,20 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t wire[256] = {};
     memcpy(wire, data, size < sizeof(wire) ? size : sizeof(wire));
 
-    // As the link thread splits a read: header min(length, 5), data the rest.
+    // Split by its length byte, as the link thread splits a read.
     BMC::Packet packet;
-    const uint8_t length = wire[0];
-    uint8_t header[BMC::packet_header_length] = {};
-    memcpy(header, wire, length < sizeof(header) ? length : sizeof(header));
-    packet.packet_length = header[0];
-    packet.packet_control1 = header[1];
-    packet.packet_control2 = header[2];
-    packet.address = static_cast<BMC::ADDRESS>(header[3]);
-    packet.subaddress = header[4];
-    if (length > BMC::packet_header_length) {
-        BMC::init_Packet_Data(&packet, length - BMC::packet_header_length);
-        memcpy(packet.data, wire + BMC::packet_header_length, length - BMC::packet_header_length);
-    }
+    BMC::init_Packet_From_Wire(&packet, wire, sizeof(wire));
     I2C_BMC_Packet_Hander(&packet);
     return 0;
 }

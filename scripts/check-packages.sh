@@ -3,13 +3,14 @@
 # own Debian release:
 # - with the release's tools (on this machine when it runs that release,
 #   else inside the release's root, scripts/release-root.sh): lintian finds
-#   no error or warning; each package holds the daemon, its unit (where the
-#   release's systemd keeps units) and its docs and nothing else; its control
-#   fields name the package, the architecture, the daemon's version with the
-#   release's suffix (1.1.2+deb13u1 on Debian 13) and the dependencies, among
-#   them the release's yaml-cpp library; the daemon is built for the
-#   package's CPU; the unit passes the release's systemd-analyze verify, and
-#   its exposure (systemd-analyze security) is printed;
+#   no error or warning; each package holds the daemon, pec-decode, the
+#   unit (where the release's systemd keeps units) and the docs and nothing
+#   else; its control fields name the package, the architecture, the
+#   daemon's version with the release's suffix (1.1.2+deb13u1 on Debian 13)
+#   and the dependencies, among them the release's yaml-cpp library; both
+#   programs are built for the package's CPU; the unit passes the release's
+#   systemd-analyze verify, and its exposure (systemd-analyze security) is
+#   printed;
 # - installability: `apt-get install ./PACKAGE.deb` succeeds in a clean
 #   minimal root of the release, unpacked fresh for each package from a
 #   cached tarball, and the libraries the daemon needs are then present.
@@ -51,13 +52,13 @@ check_package() {
     local rules=${unit_dir%/systemd/system}/udev/rules.d/60-pec-daemon.rules
     local expected_files files
     expected_files=$(printf '%s\n' ".$unit_dir/pec-daemon.service" ".$rules" \
-        ./usr/lib/modules-load.d/pec-daemon.conf ./usr/sbin/pec-daemon \
+        ./usr/bin/pec-decode ./usr/lib/modules-load.d/pec-daemon.conf ./usr/sbin/pec-daemon \
         ./usr/share/doc/pec-daemon/README.md.gz ./usr/share/doc/pec-daemon/changelog.gz \
         ./usr/share/doc/pec-daemon/copyright ./usr/share/lintian/overrides/pec-daemon \
-        ./usr/share/man/man8/pec-daemon.8.gz | sort)
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+        ./usr/share/man/man1/pec-decode.1.gz ./usr/share/man/man8/pec-daemon.8.gz | LC_ALL=C sort)
+    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
     [[ "$files" == "$expected_files" ]] ||
-        fail "$deb holds other files than the daemon, its unit, udev rule, module list and docs:
+        fail "$deb holds other files than the daemon, pec-decode, the unit, udev rule, module list and docs:
 $(diff <(echo "$expected_files") <(echo "$files") || true)"
 
     local field
@@ -76,8 +77,11 @@ $(diff <(echo "$expected_files") <(echo "$files") || true)"
         [[ "$depends" == *",$package,"* || "$depends" == *",$package("* ]] ||
             fail "$deb: Depends lacks $package: $depends"
     done
-    field=$(readelf -h "$tree/usr/sbin/pec-daemon" | sed -n 's/^ *Machine: *//p')
-    [[ "$field" == "$machine" ]] || fail "$deb: the daemon is built for $field, not $machine"
+    local program
+    for program in usr/sbin/pec-daemon usr/bin/pec-decode; do
+        field=$(readelf -h "$tree/$program" | sed -n 's/^ *Machine: *//p')
+        [[ "$field" == "$machine" ]] || fail "$deb: $program is built for $field, not $machine"
+    done
     grep -q 'deb-systemd-helper enable .pec-daemon.service' "$tree/DEBIAN/postinst" ||
         fail "$deb: its postinst does not enable pec-daemon.service"
     grep -qx 'i2c-dev' "$tree/usr/lib/modules-load.d/pec-daemon.conf" ||

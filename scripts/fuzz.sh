@@ -15,7 +15,7 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(validators config_file netplan_document packet_handler)
+[[ ${#targets[@]} -gt 0 ]] || targets=(validators config_file netplan_document wire_decode packet_handler)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPEC_FUZZ=ON -DPEC_BUILD_TESTS=OFF -DPEC_BUILD_BENCH=OFF >/dev/null

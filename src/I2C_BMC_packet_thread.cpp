@@ -115,16 +115,6 @@ void get_Wire_Header(const BMC::Packet& packet, uint8_t* wire, uint8_t header_le
     memcpy(wire, header, header_length);
 }
 
-void set_Wire_Header(BMC::Packet* packet, const uint8_t* wire, uint8_t header_length) {
-    uint8_t header[BMC::packet_header_length] = {};
-    memcpy(header, wire, header_length);
-    packet->packet_length = header[0];
-    packet->packet_control1 = header[1];
-    packet->packet_control2 = header[2];
-    packet->address = static_cast<BMC::ADDRESS>(header[3]);
-    packet->subaddress = header[4];
-}
-
 void set_Error_Response(BMC::Packet* response, BMC::NODE_ID node_id) {
     BMC::init_Packet(response, node_id, false, BMC::ERROR, false, BMC::DESCRIPTION, 0, BMC::UINT8,
                      nullptr, 0);
@@ -151,14 +141,8 @@ void set_I2C_Packet_Read(int fd) {
     ssize_t received = bus_Read(fd, buffer, sizeof(buffer));
     static_cast<void>(received);
 
-    uint8_t length = buffer[0];
-    uint8_t header_length = length < BMC::packet_header_length ? length : BMC::packet_header_length;
-    set_Wire_Header(tmp_response_packet.get(), buffer, header_length);
-    if (length > BMC::packet_header_length) {
-        uint8_t data_length = length - BMC::packet_header_length;
-        BMC::init_Packet_Data(tmp_response_packet.get(), data_length);
-        memcpy(tmp_response_packet->data, buffer + BMC::packet_header_length, data_length);
-    }
+    // Bytes of the 256 beyond the packet's length are ignored.
+    BMC::init_Packet_From_Wire(tmp_response_packet.get(), buffer, sizeof(buffer));
     I2C_BMC_Packet_Hander(tmp_response_packet.get());
 }
 

@@ -7,6 +7,7 @@
 // packet by its length byte alone: header = min(length, 5), data = length - 5.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace BMC {
@@ -199,6 +200,10 @@ uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE
 uint8_t init_Packet(Packet* packet, uint8_t packet_length);
 // Deep copy of `source_packet`. 1 when `packet` is null.
 uint8_t init_Packet(Packet* packet, const Packet& source_packet);
+// Reads a packet from the `wire_length` bytes at `wire`, split by its length
+// byte as every reader splits it; header or data bytes beyond `wire_length`
+// read as 0. 1 when `packet` is null.
+uint8_t init_Packet_From_Wire(Packet* packet, const uint8_t* wire, size_t wire_length);
 // Replaces the data buffer by one of `data_length` bytes: 0, 1 (null packet)
 // or 2 (length not 1 to 250; the record is left with its header only).
 uint8_t init_Packet_Data(Packet* packet, uint8_t data_length);
@@ -225,5 +230,13 @@ PACKET_TYPE get_Packet_Type(const Packet& packet);
 DATA_TYPE get_Packet_Data_Type(const Packet& packet);
 bool get_Packet_Response_Require_Flag(const Packet& packet);
 uint8_t get_Data_Type_Size(DATA_TYPE type);
+
+// The enumerators' names as this header spells them ("WRITE", "STRING",
+// "NETWORK", "SUBADDRESS_NETWORK_CONFIG_HOSTNAME"); null for a code that
+// names nothing (a subaddress under an address without a table included).
+const char* get_Packet_Type_Name(uint8_t type);
+const char* get_Data_Type_Name(uint8_t type);
+const char* get_Address_Name(uint8_t address);
+const char* get_Subaddress_Name(uint8_t address, uint8_t subaddress);
 
 } // namespace BMC

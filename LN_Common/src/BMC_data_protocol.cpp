@@ -43,6 +43,64 @@ void copy_Header(Packet* packet, const Packet& source, uint8_t header_length) {
         packet->subaddress = source.subaddress;
 }
 
+const char* const packet_type_names[] = {"ERROR",         "PING",  "PING_RESPONSE", "READ",
+                                         "READ_RESPONSE", "WRITE", "WRITE_RESPONSE"};
+const char* const data_type_names[] = {"UINT8",  "INT8",  "UINT16", "INT16",  "UINT32", "INT32",
+                                       "UINT64", "INT64", "FLOAT",  "DOUBLE", "STRING"};
+const char* const address_names[] = {
+    "DESCRIPTION", "HOTSWAP", "POWER",   "PSU",     "FAN",     "STATUS",
+    "BRIDGE1",     "BRIDGE2", "BRIDGE3", "BRIDGE4", "BRIDGE5", "BRIDGE6",
+    "BRIDGE7",     "BRIDGE8", "NETWORK", "BOOT",    "DISPLAY", "USER_MANAGEMENT"};
+const char* const description_subaddress_names[] = {
+    "SUBADDRESS_DESCRIPTION_PROCUCT_NAME",
+    "SUBADDRESS_DESCRIPTION_VERSION",
+    "SUBADDRESS_DESCRIPTION_IP_ADDRESS",
+    "SUBADDRESS_DESCRIPTION_SERIAL_NUMBER",
+    "SUBADDRESS_DESCRIPTION_MANAGER_EMAIL_ADDRESS",
+    "SUBADDRESS_DESCRIPTION_OS",
+    "SUBADDRESS_DESCRIPTION_INFORMATION",
+    "SUBADDRESS_DESCRIPTION_LOCATION",
+    "SUBADDRESS_DESCRIPTION_MEMO",
+    "SUBADDRESS_DESCRIPTION_DISK_COUNT",
+    "SUBADDRESS_DESCRIPTION_DISK_NAME",
+    "SUBADDRESS_DESCRIPTION_DISK_SIZE",
+    "SUBADDRESS_DESCRIPTION_CPU_COUNT",
+    "SUBADDRESS_DESCRIPTION_CPU_MENUFACTURER_NAME",
+    "SUBADDRESS_DESCRIPTION_CPU_PRUDCUT_NAME",
+    "SUBADDRESS_DESCRIPTION_CPU_SERIAL_NUMBER",
+    "SUBADDRESS_DESCRIPTION_CPU_SPEED",
+    "SUBADDRESS_DESCRIPTION_CPU_CORE_COUNT",
+    "SUBADDRESS_DESCRIPTION_MEMORY_COUNT",
+    "SUBADDRESS_DESCRIPTION_MEMORY_SIZE",
+    "SUBADDRESS_DESCRIPTION_MEMORY_SLOT",
+    "SUBADDRESS_DESCRIPTION_MEMORY_TYPE",
+    "SUBADDRESS_DESCRIPTION_MEMORY_MENUFACTURER",
+    "SUBADDRESS_DESCRIPTION_MEMORY_SPEED",
+    "SUBADDRESS_DESCRIPTION_MEMORY_SERIAL_NUMBER",
+    "SUBADDRESS_DESCRIPTION_MEMORY_PART_NUMBER",
+    "SUBADDRESS_DESCRIPTION_HARDWARE_VERSION",
+};
+const char* const status_subaddress_names[] = {
+    "SUBADDRESS_STATUS_TEMPERATURE_ONBOARD", "SUBADDRESS_STATUS_TEMPERATURE_EXTRA",
+    "SUBADDRESS_STATUS_TEMPERATURE_BMC",     "SUBADDRESS_STATUS_TEMPERATURE_RACK",
+    "SUBADDRESS_STATUS_TEMPERATURE_UNIT_F",  "SUBADDRESS_STATUS_HUMIDITY_RACK",
+    "SUBADDRESS_STATUS_LED_ALARM",           "SUBADDRESS_STATUS_TEMPERATURE_ALARM",
+    "SUBADDRESS_STATUS_CPU_USAGE",           "SUBADDRESS_STATUS_RAM_USAGE",
+    "SUBADDRESS_STATUS_DISK_USAGE",
+};
+const char* const network_subaddress_names[] = {
+    "SUBADDRESS_NETWORK_CONFIG_MODE",       "SUBADDRESS_NETWORK_CONFIG_IP_ADDRESS",
+    "SUBADDRESS_NETWORK_CONFIG_GATEWAY",    "SUBADDRESS_NETWORK_CONFIG_SUBNETMASK",
+    "SUBADDRESS_NETWORK_CONFIG_DNS1",       "SUBADDRESS_NETWORK_CONFIG_DNS2",
+    "SUBADDRESS_NETWORK_CONFIG_APPLY",      "SUBADDRESS_NETWORK_CONFIG_HOSTNAME",
+    "SUBADDRESS_NETWORK_CONFIG_MACADDRESS", "SUBADDRESS_NETWORK_CONFIG_RESET",
+};
+
+template <size_t N>
+const char* get_Name(const char* const (&names)[N], unsigned int code) {
+    return code < N ? names[code] : nullptr;
+}
+
 } // namespace
 
 uint8_t init_Packet(Packet* packet, NODE_ID node_id, bool broadcast, PACKET_TYPE type,
@@ -84,6 +142,32 @@ uint8_t init_Packet(Packet* packet, const Packet& source_packet) {
         memcpy(packet->data, source_packet.data, data_length);
     else if (data_length > 0)
         memset(packet->data, 0, data_length);
+    return 0;
+}
+
+uint8_t init_Packet_From_Wire(Packet* packet, const uint8_t* wire, size_t wire_length) {
+    if (packet == nullptr)
+        return 1;
+    uint8_t bytes[packet_header_length + max_packet_data_length] = {};
+    if (wire_length > 0)
+        memcpy(bytes, wire, wire_length < sizeof(bytes) ? wire_length : sizeof(bytes));
+    uint8_t length = wire_length > 0 ? bytes[0] : 0;
+    init_Packet(packet, length);
+    packet->packet_control1 = bytes[1];
+    packet->packet_control2 = bytes[2];
+    packet->address = static_cast<ADDRESS>(bytes[3]);
+    packet->subaddress = bytes[4];
+    // A header of fewer than five bytes ends before the fields it lacks.
+    if (length < 5)
+        packet->subaddress = 0;
+    if (length < 4)
+        packet->address = DESCRIPTION;
+    if (length < 3)
+        packet->packet_control2 = 0;
+    if (length < 2)
+        packet->packet_control1 = 0;
+    if (length > packet_header_length)
+        memcpy(packet->data, bytes + packet_header_length, length - packet_header_length);
     return 0;
 }
 
@@ -211,6 +295,31 @@ bool get_Packet_Response_Require_Flag(const Packet& packet) {
 uint8_t get_Data_Type_Size(DATA_TYPE type) {
     static const uint8_t sizes[] = {1, 1, 2, 2, 4, 4, 8, 8, 4, 8, 1};
     return type <= STRING ? sizes[type] : 0;
+}
+
+const char* get_Packet_Type_Name(uint8_t type) {
+    return get_Name(packet_type_names, type);
+}
+
+const char* get_Data_Type_Name(uint8_t type) {
+    return get_Name(data_type_names, type);
+}
+
+const char* get_Address_Name(uint8_t address) {
+    return get_Name(address_names, address);
+}
+
+const char* get_Subaddress_Name(uint8_t address, uint8_t subaddress) {
+    switch (address) {
+    case DESCRIPTION:
+        return get_Name(description_subaddress_names, subaddress);
+    case STATUS:
+        return get_Name(status_subaddress_names, subaddress);
+    case NETWORK:
+        return get_Name(network_subaddress_names, subaddress);
+    default:
+        return nullptr;
+    }
 }
 
 } // namespace BMC

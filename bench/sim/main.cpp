@@ -38,6 +38,8 @@ void usage() {
            "  --script FILE     request script to run once the daemon has started\n"
            "  --duration SEC    stop after this many seconds (default: run until Ctrl-C)\n"
            "  --trace FILE      write the JSON trace here (default: in the run directory)\n"
+           "  --i2c-trace FILE  write the card's transfers as kernel I2C trace lines here,\n"
+           "                    for pec-decode (default: i2c-trace.txt in the run directory)\n"
            "  --show-log        print the daemon's own log lines too\n"
            "  --debug           run the daemon with DEBUG=1\n"
            "  --temp CELSIUS    sensor temperature at start\n"
@@ -52,6 +54,7 @@ struct Args {
     std::string socket;
     std::string script;
     std::string trace;
+    std::string i2c_trace;
     double duration = 0;
     bool show_log = false;
     bool debug = false;
@@ -82,12 +85,13 @@ bool parse_args(int argc, char** argv, Args* a) {
             return true;
         };
         const char* v = nullptr;
-        std::string* text = o == "--scenario" ? &a->scenario
-                            : o == "--daemon" ? &a->daemon
-                            : o == "--socket" ? &a->socket
-                            : o == "--script" ? &a->script
-                            : o == "--trace"  ? &a->trace
-                                              : nullptr;
+        std::string* text = o == "--scenario"    ? &a->scenario
+                            : o == "--daemon"    ? &a->daemon
+                            : o == "--socket"    ? &a->socket
+                            : o == "--script"    ? &a->script
+                            : o == "--trace"     ? &a->trace
+                            : o == "--i2c-trace" ? &a->i2c_trace
+                                                 : nullptr;
         if (text != nullptr && value(&v)) {
             *text = v;
         } else if (o == "--duration" && value(&v)) {
@@ -140,6 +144,7 @@ class Run {
 public:
     Run(const Args& args, const sigset_t& sigs) : args_(args), sigs_(sigs) {
         options_.trace_path = args.trace;
+        options_.i2c_trace_path = args.i2c_trace;
         options_.socket_path = args.socket;
         options_.print_daemon_log = args.show_log;
         options_.printer = [this](const std::string& line) { print(line); };

@@ -27,7 +27,9 @@ struct Bench::State {
         : scenario(sc), options(std::move(opts)), dir(run_dir_prefix, options.run_dir_base),
           live(dir.path()),
           trace(options.trace_path.empty() ? dir.file("trace.jsonl") : options.trace_path,
-                options.printer),
+                options.printer,
+                options.i2c_trace_path.empty() ? dir.file("i2c-trace.txt")
+                                               : options.i2c_trace_path),
           file_failures(write_scenario_files(dir.path(), scenario)),
           sensor(dir.file("sys/class"), scenario.sensor, trace), board(scenario, trace),
           sandbox(dir.path(), live, trace, options.print_daemon_log), script(board, sensor, trace),

@@ -2,6 +2,7 @@
 
 #include "trace.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -60,7 +61,57 @@ void scan(const std::vector<TraceEvent>& events, size_t* scanned,
     }
 }
 
+std::string kernel_line(double t, const std::string& event) {
+    char stamp[48];
+    snprintf(stamp, sizeof(stamp), "%12.6f", t);
+    return std::string("      pec-daemon-1       [000] ..... ") + stamp + ": " + event;
+}
+
+std::string dashed_hex(const Bytes& bytes) {
+    std::string s = hex(bytes);
+    std::replace(s.begin(), s.end(), ' ', '-');
+    return s;
+}
+
+// The bytes an idle read gave: "nothing queued, 00 bytes".
+Bytes idle_fill(const TraceEvent& ev) {
+    const std::string prefix = "nothing queued, ";
+    Bytes fill;
+    if (ev.detail.compare(0, prefix.size(), prefix) != 0 ||
+        !parse_hex(ev.detail.substr(prefix.size(), 2), &fill) || fill.size() != 1) {
+        return Bytes(64, 0);
+    }
+    return Bytes(64, fill[0]);
+}
+
 } // namespace
+
+std::vector<std::string> kernel_trace_lines(const TraceEvent& ev) {
+    const int result = ev.result < 0 ? ev.result : 1; // messages transferred
+    const std::string done = "i2c_result: i2c-0 n=1 ret=" + std::to_string(result);
+    char slave_text[24];
+    snprintf(slave_text, sizeof(slave_text), " #0 a=%03x", static_cast<unsigned>(ev.value));
+    const std::string slave = slave_text;
+    if (ev.event == "card_write") {
+        return {kernel_line(ev.t, "i2c_write: i2c-0" + slave +
+                                      " f=0000 l=" + std::to_string(ev.packet.raw.size()) + " [" +
+                                      dashed_hex(ev.packet.raw) + "]"),
+                kernel_line(ev.t, done)};
+    }
+    if (ev.event != "card_read") {
+        return {};
+    }
+    const std::string length = std::to_string(ev.result > 0 ? ev.result : 256);
+    std::vector<std::string> lines = {
+        kernel_line(ev.t, "i2c_read: i2c-0" + slave + " f=0001 l=" + length)};
+    if (ev.result >= 0) {
+        const Bytes bytes = ev.packet.raw.empty() ? idle_fill(ev) : ev.packet.raw;
+        lines.push_back(kernel_line(ev.t, "i2c_reply: i2c-0" + slave + " f=0001 l=" + length +
+                                              " [" + dashed_hex(bytes) + "]"));
+    }
+    lines.push_back(kernel_line(ev.t, done));
+    return lines;
+}
 
 std::string hex_byte(unsigned v) {
     char b[16];
@@ -103,8 +154,9 @@ std::string live_line(const TraceEvent& ev) {
     return when + "  " + other_line(ev);
 }
 
-Trace::Trace(const std::string& path, Printer printer)
-    : printer_(std::move(printer)), file_(fopen(path.c_str(), "we")) {}
+Trace::Trace(const std::string& path, Printer printer, const std::string& i2c_path)
+    : printer_(std::move(printer)), file_(fopen(path.c_str(), "we")),
+      i2c_file_(i2c_path.empty() ? nullptr : fopen(i2c_path.c_str(), "we")) {}
 
 double Trace::now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
@@ -117,6 +169,12 @@ void Trace::record(TraceEvent ev) {
     if (file_ != nullptr) {
         fprintf(file_.get(), "%s\n", ev.json.c_str());
         fflush(file_.get());
+    }
+    if (i2c_file_ != nullptr) {
+        for (const std::string& line : kernel_trace_lines(ev)) {
+            fprintf(i2c_file_.get(), "%s\n", line.c_str());
+        }
+        fflush(i2c_file_.get());
     }
     std::string line = live_line(ev);
     if (!line.empty()) {

@@ -1,6 +1,8 @@
 // The bench's trace: every event in the order it happened, appended as one
 // JSON line to the trace file, shown as one readable line to the printer,
-// and kept in memory for the tests to read and wait on.
+// and kept in memory for the tests to read and wait on. The card's transfers
+// to the BMC also go to a second file as the kernel's I2C trace events
+// would record them, which pec-decode reads.
 #pragma once
 
 #include "pec_bench/bench.h"
@@ -23,8 +25,9 @@ using Printer = std::function<void(const std::string&)>;
 // printer must not call back into the bench.
 class Trace {
 public:
-    // A trace file that cannot be created leaves only the in-memory trace.
-    Trace(const std::string& path, Printer printer);
+    // A trace file that cannot be created leaves only the in-memory trace;
+    // `i2c_path` "" writes no kernel-style lines.
+    Trace(const std::string& path, Printer printer, const std::string& i2c_path = "");
 
     // Stamps the event with the time since the bench started and appends it.
     void record(TraceEvent ev);
@@ -53,6 +56,7 @@ private:
     std::condition_variable cv_;
     std::vector<TraceEvent> events_;
     std::unique_ptr<FILE, FileCloser> file_;
+    std::unique_ptr<FILE, FileCloser> i2c_file_;
 };
 
 // The JSON line of an event (without its newline).

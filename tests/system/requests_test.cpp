@@ -116,10 +116,9 @@ TEST_F(RequestsTest, InvalidOrHostileHostnameRunsNothing) {
             set_hostname("card-a"), set_hostname("card-b"), set_hostname(std::string(63, 'e')),
             set_hostname(std::string(31, 'f') + "." + std::string(32, 'g'))}));
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a hostile name reached the shell";
-    EXPECT_EQ(
-        count_Of(daemon_err(), error_line("Config", "set_Config_Hostname",
-                                                     "invalid hostname refused, nothing run")),
-        refused.size())
+    EXPECT_EQ(count_Of(daemon_err(), error_line("Config", "set_Config_Hostname",
+                                                "invalid hostname refused, nothing run")),
+              refused.size())
         << daemon_err();
     EXPECT_EQ(in_sandbox(bench(), "hostname"),
               std::string(31, 'f') + "." + std::string(32, 'g') + "\n");
@@ -225,6 +224,11 @@ TEST_F(RequestsTest, NetworkRequestsReachSetConfigWithTheirTypes) {
     EXPECT_NE(netplan.find("dhcp4: false"), std::string::npos) << netplan;
     EXPECT_NE(in_sandbox(bench(), "ip -4 -o addr show dev eth0").find("192.0.2.20/25"),
               std::string::npos);
+
+    // The session, both ways, reads in pec-decode as in the bench's decoder.
+    size_t transfers = 0;
+    expect_decoded_as_the_bench(bench().trace(), &transfers);
+    EXPECT_GE(transfers, 17u); // two sets of five or more at start, six requests, the apply
 }
 
 } // namespace

@@ -70,6 +70,13 @@ struct TraceEvent {
     std::string json;   // the trace line as written
 };
 
+// The lines that the kernel's I2C trace events (tracefs events/i2c) give a
+// transfer between the card and the BMC on adapter 0: a write and its
+// result, or a read, its reply and its result; none for other events. A
+// reply holds the bytes delivered (all of them: the kernel prints at most
+// 64), or the idle fill of 64 bytes when nothing was queued.
+std::vector<std::string> kernel_trace_lines(const TraceEvent& ev);
+
 // One recorded call of a stand-in program (hostnamectl, systemctl, netplan):
 // program, args, status and the line as recorded. The stand-ins write
 // calls.log with the tests' shared recorder.
@@ -88,6 +95,7 @@ struct Faults {
 
 struct Options {
     std::string trace_path;                          // "" : run dir/trace.jsonl
+    std::string i2c_trace_path;                      // "" : run dir/i2c-trace.txt
     std::function<void(const std::string&)> printer; // live decoded lines (may be empty)
     bool print_daemon_log = false;                   // pass the daemon's lines to printer
     std::string run_dir_base = "/tmp";

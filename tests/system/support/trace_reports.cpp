@@ -1,9 +1,12 @@
 // What the simulated BMC saw, as the system tests judge it.
 #include "system/support/trace_reports.h"
 
+#include "wire_decode.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace systest {
 
@@ -147,6 +150,36 @@ void expect_set(const Report& got, const std::vector<Bytes>& want, const std::st
         EXPECT_EQ(show(got.packets[i].raw), show(want[i]))
             << what << ", packet " << i + 1 << " (" << pec_bench::describe(got.packets[i]) << ")";
     }
+}
+
+void expect_decoded_as_the_bench(const std::vector<TraceEvent>& trace, size_t* transfers) {
+    Wire_Decoder decoder{Wire_Decode_Options()};
+    std::vector<std::string> decoded;
+    std::vector<std::string> expected;
+    for (const TraceEvent& e : trace) {
+        for (const std::string& line : pec_bench::kernel_trace_lines(e)) {
+            std::vector<std::string> out = decoder.read_Line(line);
+            decoded.insert(decoded.end(), out.begin(), out.end());
+        }
+        char t[32];
+        snprintf(t, sizeof(t), "%.6f  ", e.t);
+        if (is_card_write(e)) {
+            expected.push_back(
+                t + std::string("card -> BMC  ") + pec_bench::describe(e.packet) +
+                (e.result < 0 ? "  FAILED (" + std::string(strerror(-e.result)) + ")" : ""));
+        } else if (is_card_read(e) && e.result < 0) {
+            expected.push_back(t + std::string("BMC -> card  read failed (") + strerror(-e.result) +
+                               ")");
+        } else if (is_card_read(e) && !e.packet.raw.empty()) {
+            expected.push_back(t + std::string("BMC -> card  ") + pec_bench::describe(e.packet));
+        } else if (is_card_read(e)) {
+            expected.push_back(t + std::string("BMC -> card  ERROR node 0 (length 0: no packet)"));
+        }
+    }
+    std::vector<std::string> rest = decoder.finish();
+    decoded.insert(decoded.end(), rest.begin(), rest.end());
+    EXPECT_EQ(decoded, expected);
+    *transfers = expected.size();
 }
 
 } // namespace systest

@@ -61,4 +61,12 @@ std::string ip_of(const Report& r);
 // assertions; use with ASSERT_NO_FATAL_FAILURE).
 void expect_set(const Report& got, const std::vector<Bytes>& want, const std::string& what);
 
+// ---- pec-decode -------------------------------------------------------------------
+
+// Reads the trace's transfers with pec-decode's line reader, as the kernel's
+// I2C trace lines that the bench writes of them, and expects one line per
+// transfer, its packet in the words of the bench's own decoder (gtest
+// assertions). `transfers` is set to how many there were.
+void expect_decoded_as_the_bench(const std::vector<TraceEvent>& trace, size_t* transfers);
+
 } // namespace systest
