@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A card's release upgrade, Debian 12 to Debian 13, with the amd64 packages
-# that scripts/build-packages.sh made: in a fresh minimal Debian 12 system
+# A card's release upgrade, Debian 12 to Debian 13, with the packages of one
+# architecture that scripts/build-packages.sh made (amd64, or arm64 under
+# qemu-user): in a fresh minimal Debian 12 system
 # with systemd (scripts/base-tarball.sh), the +deb12u1 package is installed
 # (its postinst enables the unit), the system is moved to Debian 13 with apt
 # (its sources switched to trixie, apt-get full-upgrade), the +deb13u1
@@ -17,10 +18,10 @@
 # No service manager runs in the root, so nothing is started (policy-rc.d
 # refuses it as well); the boot test runs the package under systemd.
 #
-#   scripts/release-upgrade.sh [DEB_DIR]       default: build-deb
+#   scripts/release-upgrade.sh [DEB_DIR [ARCH]]   default: build-deb amd64
 #
-# The downloads (a few hundred MB) are kept for the next run in
-# PEC_ROOT_CACHE (default /var/cache/pec-roots)/release-upgrade.archives.
+# The downloads (about 50 MB) are kept for the next run in
+# PEC_ROOT_CACHE (default /var/cache/pec-roots)/release-upgrade-ARCH.archives.
 # Run as root.
 set -euo pipefail
 
@@ -127,19 +128,20 @@ fi
 
 [[ $(id -u) -eq 0 ]] || { echo "release-upgrade: run as root (chroot, mounts)" >&2; exit 2; }
 out=$(cd "${1:-$root/build-deb}" && pwd)
-old_deb=$(echo "$out"/pec-daemon_*"$from_suffix"_amd64.deb)
-new_deb=$(echo "$out"/pec-daemon_*"$to_suffix"_amd64.deb)
+arch=${2:-amd64}
+old_deb=$(echo "$out"/pec-daemon_*"$from_suffix"_"$arch".deb)
+new_deb=$(echo "$out"/pec-daemon_*"$to_suffix"_"$arch".deb)
 for deb in "$old_deb" "$new_deb"; do
     [[ -f "$deb" ]] || { echo "release-upgrade: $deb is missing" >&2; exit 1; }
 done
 cache=${PEC_ROOT_CACHE:-/var/cache/pec-roots}
-archives=$cache/release-upgrade.archives
+archives=$cache/release-upgrade-$arch.archives
 mkdir -p "$archives/partial"
 # The archive this machine's apt uses, for the new release's sources.
 . "$root/scripts/debian-mirrors.sh"
 
 start=$SECONDS
-tarball=$("$root/scripts/base-tarball.sh" "$from")
+tarball=$("$root/scripts/base-tarball.sh" "$from" "$arch")
 dir=$(mktemp -d /var/tmp/pec-release-upgrade.XXXXXX)
 debian_sources "$to" >"$dir.sources"
 echo "release-upgrade: ${old_deb##*/} on $from, then $to and ${new_deb##*/}"
