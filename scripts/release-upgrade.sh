@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A card's release upgrade, Debian 12 to Debian 13, with the packages of one
 # architecture that scripts/build-packages.sh made (amd64, or arm64 under
-# qemu-user): in a fresh minimal Debian 12 system
-# with systemd (scripts/base-tarball.sh), the +deb12u1 package is installed
-# (its postinst enables the unit), the system is moved to Debian 13 with apt
+# qemu-user): in a fresh minimal Debian 12 system with systemd
+# (scripts/base-tarball.sh), the +deb12u1 package is installed (its
+# postinst enables the unit), the system is moved to Debian 13 with apt
 # (its sources switched to trixie, apt-get full-upgrade), the +deb13u1
 # package is installed over the old one and what Debian 12 left that
 # nothing needs any more is removed (apt-get autoremove). Then:
