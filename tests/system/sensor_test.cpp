@@ -143,8 +143,8 @@ TEST_P(SensorWithoutDriverTest, GivesOneErrorAndPings) {
 INSTANTIATE_TEST_SUITE_P(Scenarios, SensorWithoutDriverTest,
                          ::testing::Values(Without_Driver{"sensor-no-driver", 1},
                                            Without_Driver{"sensor-stale-client", 0}),
-                         [](const ::testing::TestParamInfo<Without_Driver>& info) {
-                             std::string name = info.param.scenario;
+                         [](const ::testing::TestParamInfo<Without_Driver>& row) {
+                             std::string name = row.param.scenario;
                              name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
                              return name;
                          });
