@@ -334,6 +334,25 @@ TEST_F(Network_Host, netplan_apply_on_empty_file_and_missing_interface) {
                                        "    eth0:\n      dhcp4: true\n");
 }
 
+// A managed interface that does not exist is said at start and at every
+// apply, which still writes its settings; one that exists is never said.
+TEST_F(Network_Host, missing_interface_is_an_error_at_start_and_at_apply) {
+    const std::string missing = "Managed interface eth9 does not exist";
+    write_File(netplan_file, "");
+    Network::set_Interface_Name("eth9");
+    send_Static("192.0.2.10", "255.255.255.128", "192.0.2.1", "", "");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_NE(read_File(netplan_file).find("    eth9:\n      dhcp4: false\n"), std::string::npos);
+    std::string text = log();
+    size_t first = text.find(missing);
+    ASSERT_NE(first, std::string::npos) << text;
+    EXPECT_NE(text.find(missing, first + 1), std::string::npos) << text;
+
+    Network::set_Interface_Name("eth0");
+    EXPECT_TRUE(Network::set_Config_Apply());
+    EXPECT_EQ(log().find("Managed interface eth0"), std::string::npos) << log();
+}
+
 TEST_F(Network_Host, netplan_content_of_unexpected_form_leaves_file_unchanged) {
     struct Case {
         const char* document;

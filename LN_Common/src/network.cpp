@@ -50,6 +50,16 @@ bool request_Interface(unsigned long request, const char* name, struct ifreq* re
     return ioctl(sock.get(), request, request_record) == 0;
 }
 
+// Logs one ERROR line when the managed interface does not exist (a card
+// whose Ethernet came up under another name): the BMC's settings are still
+// kept and written for it, but reach no interface until one of that name
+// appears, and the BMC would otherwise see its request ignored without a word.
+void report_Missing_Interface(const std::string& name) {
+    if (if_nametoindex(name.c_str()) == 0)
+        LOG_ERROR("Managed interface %s does not exist: the BMC's network settings reach no interface",
+                  name.c_str());
+}
+
 // The whole content of a file. False when it cannot be opened or read.
 bool read_Text_File(const char* path, std::string* content) {
     File_Ptr file(fopen(path, "re"));
@@ -147,6 +157,7 @@ bool Network::is_Valid_Netmask_Text(const char* text) {
 
 void Network::set_Interface_Name(const char* name) {
     config.target_interface = name;
+    report_Missing_Interface(config.target_interface);
     if (get_Info_Log_Status())
         LOG_INFO("Interface: %s, Manager Type: %s", config.target_interface.c_str(),
                  MANAGER_TYPE_STRING[get_Manager_Type(nullptr, 0)]);
@@ -418,6 +429,7 @@ uint8_t Network::get_Config(CONFIG_TYPE type, char* buffer, unsigned int buffer_
 }
 
 bool Network::set_Config_Apply() {
+    report_Missing_Interface(config.target_interface);
     char path[100] = {};
     switch (get_Manager_Type(path, sizeof(path))) {
     case IFUPDOWN: {
