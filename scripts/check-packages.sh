@@ -3,15 +3,21 @@
 # own Debian release:
 # - with the release's tools (on this machine when it runs that release,
 #   else inside the release's root, scripts/release-root.sh): lintian finds
-#   no error or warning; each package holds the daemon, pec-decode, the
-#   unit (where the release's systemd keeps units) and the docs and nothing
-#   else; its control fields name the package, the architecture, the
-#   daemon's version with the release's suffix (1.1.2+deb13u1 on Debian 13)
-#   and the dependencies, among them the release's yaml-cpp library; both
-#   programs are built for the package's CPU; the unit passes the release's
+#   no error or warning; pec-daemon holds the daemon, the unit (where the
+#   release's systemd keeps units), the udev rules (where its udev keeps
+#   rules), the .link file that names the card's Ethernet eth0 and the docs,
+#   pec-decode the decoder and its man page, and nothing else; their
+#   control fields name the package, the architecture, the package's
+#   version with the release's suffix (1.1.2.1+deb13u1 on Debian 13) and the
+#   dependencies, among them the release's yaml-cpp library, and pec-decode
+#   takes its file over from the pec-daemon that held it (Replaces and
+#   Breaks); both programs are built for the package's CPU; the rules pass
+#   the release's udevadm verify (where it has one) and act only on a
+#   recognised adapter and interface; the unit passes the release's
 #   systemd-analyze verify, and its exposure (systemd-analyze security) is
 #   printed;
-# - installability: `apt-get install ./PACKAGE.deb` succeeds in a clean
+# - installability: `apt-get install ./PACKAGE.deb` of each package alone
+#   succeeds in a clean
 #   minimal root of the release, unpacked fresh for each package from a
 #   cached tarball, and the libraries the daemon needs are then present.
 #   The arm64 package goes into an amd64 root with arm64 as a foreign
@@ -35,12 +41,41 @@ fail() {
     failures=$((failures + 1))
 }
 
-# The version the daemon's banner names ("v1.1.2") is the package's, with
-# the release's suffix.
+# The package's version (the changelog's, with the release's suffix) is the
+# version the daemon's banner names ("v1.1.2"), or a packaging revision of it
+# (1.1.2.1).
 daemon_version=$(sed -n 's/^const char\* const version = "v\(.*\)";$/\1/p' "$root/src/config.cpp")
+package_version=$(dpkg-parsechangelog -l "$root/debian/changelog" -S Version)
+[[ "$package_version" == "$daemon_version" || "$package_version" == "$daemon_version".[0-9]* ]] || {
+    echo "check-packages: the package's version $package_version is not the daemon's $daemon_version" >&2
+    exit 1
+}
+# The first version of pec-daemon without pec-decode.
+decode_split=1.1.2.1~
 
-# check_package DEB ARCH MACHINE UNIT_DIR YAML_CPP: the checks of one
-# package with this system's tools.
+# package_files DEB: the files (not folders) DEB holds, sorted.
+package_files() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort; }
+
+# check_fields DEB PACKAGE ARCH MACHINE PROGRAM: the fields every package
+# has, and its program built for MACHINE.
+check_fields() {
+    local deb=$1 package=$2 arch=$3 machine=$4 program=$5 field
+    field=$(dpkg-deb -f "$deb" Package)
+    [[ "$field" == "$package" ]] || fail "$deb: Package is $field"
+    field=$(dpkg-deb -f "$deb" Architecture)
+    [[ "$field" == "$arch" ]] || fail "$deb: Architecture is $field, not $arch"
+    field=$(dpkg-deb -f "$deb" Version)
+    [[ "$field" == "$version" ]] || fail "$deb: Version $field, not $version (the daemon's $daemon_version, for $release)"
+    local binary
+    binary=$(mktemp)
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./$program" >"$binary"
+    field=$(readelf -h "$binary" | sed -n 's/^ *Machine: *//p')
+    rm -f "$binary"
+    [[ "$field" == "$machine" ]] || fail "$deb: $program is built for $field, not $machine"
+}
+
+# check_package DEB ARCH MACHINE UNIT_DIR YAML_CPP: the checks of the
+# daemon's package with this system's tools.
 check_package() {
     local deb=$1 arch=$2 machine=$3 unit_dir=$4 yaml_cpp=$5
     local tree
@@ -50,62 +85,88 @@ check_package() {
 
     # udev keeps its rules beside systemd's units (/lib or /usr/lib).
     local rules=${unit_dir%/systemd/system}/udev/rules.d/60-pec-daemon.rules
+    local link=/usr/lib/systemd/network/50-pec-daemon-eth0.link
     local expected_files files
-    expected_files=$(printf '%s\n' ".$unit_dir/pec-daemon.service" ".$rules" \
-        ./usr/bin/pec-decode ./usr/lib/modules-load.d/pec-daemon.conf ./usr/sbin/pec-daemon \
+    expected_files=$(printf '%s\n' ".$unit_dir/pec-daemon.service" ".$rules" ".$link" ./usr/sbin/pec-daemon \
         ./usr/share/doc/pec-daemon/README.md.gz ./usr/share/doc/pec-daemon/changelog.gz \
         ./usr/share/doc/pec-daemon/copyright ./usr/share/lintian/overrides/pec-daemon \
-        ./usr/share/man/man1/pec-decode.1.gz ./usr/share/man/man8/pec-daemon.8.gz | LC_ALL=C sort)
-    files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
+        ./usr/share/man/man8/pec-daemon.8.gz | LC_ALL=C sort)
+    files=$(package_files "$deb")
     [[ "$files" == "$expected_files" ]] ||
-        fail "$deb holds other files than the daemon, pec-decode, the unit, udev rule, module list and docs:
+        fail "$deb holds other files than the daemon, the unit, the udev rules, the .link file and docs:
 $(diff <(echo "$expected_files") <(echo "$files") || true)"
 
+    check_fields "$deb" pec-daemon "$arch" "$machine" usr/sbin/pec-daemon
     local field
-    field=$(dpkg-deb -f "$deb" Package)
-    [[ "$field" == pec-daemon ]] || fail "$deb: Package is $field"
-    field=$(dpkg-deb -f "$deb" Architecture)
-    [[ "$field" == "$arch" ]] || fail "$deb: Architecture is $field, not $arch"
-    field=$(dpkg-deb -f "$deb" Version)
-    [[ "$field" == "$version" ]] || fail "$deb: Version $field, not $version (the daemon's $daemon_version, for $release)"
     field=$(dpkg-deb -f "$deb" Recommends)
     [[ "$field" == "netplan.io | network-manager | ifupdown" ]] || fail "$deb: Recommends is $field"
+    field=$(dpkg-deb -f "$deb" Suggests)
+    [[ "$field" == pec-decode ]] || fail "$deb: Suggests is $field, not pec-decode"
     # The libraries it links (from shlibdeps) and the programs it runs.
     local depends package
     depends=",$(dpkg-deb -f "$deb" Depends | tr -d ' '),"
-    for package in libc6 libstdc++6 "$yaml_cpp" bash util-linux procps hostname systemd; do
+    for package in libc6 libstdc++6 "$yaml_cpp" bash util-linux procps hostname systemd udev; do
         [[ "$depends" == *",$package,"* || "$depends" == *",$package("* ]] ||
             fail "$deb: Depends lacks $package: $depends"
     done
-    local program
-    for program in usr/sbin/pec-daemon usr/bin/pec-decode; do
-        field=$(readelf -h "$tree/$program" | sed -n 's/^ *Machine: *//p')
-        [[ "$field" == "$machine" ]] || fail "$deb: $program is built for $field, not $machine"
-    done
     grep -q 'deb-systemd-helper enable .pec-daemon.service' "$tree/DEBIAN/postinst" ||
         fail "$deb: its postinst does not enable pec-daemon.service"
-    grep -qx 'i2c-dev' "$tree/usr/lib/modules-load.d/pec-daemon.conf" ||
-        fail "$deb: its modules-load.d file does not load i2c-dev"
-    # udevadm verify came with systemd 254 (Debian 13); Debian 12 has none.
-    local udev_verify
-    if udevadm verify --help >/dev/null 2>&1; then
-        udev_verify=$(udevadm verify --resolve-names=never "$tree$rules" 2>&1) ||
-            fail "$deb: udevadm verify: $udev_verify"
-        echo "check-packages: ${deb##*/}: udevadm verify: ${udev_verify##*$'\n'}"
-    else
-        echo "check-packages: ${deb##*/}: this release's udevadm has no verify"
-    fi
+    check_rules "$deb" "$tree$rules"
+    grep -qx 'Property=PEC_ETHERNET=1' "$tree$link" && grep -qx 'Name=eth0' "$tree$link" &&
+        ! grep -q '^NamePolicy=' "$tree$link" ||
+        fail "$deb: $link does not name the marked interface, and it alone, eth0"
 
     # verify reports problems on its output (an unknown key only warns), and
-    # needs the system's units and the daemon in one root.
-    mkdir -p "$tree$unit_dir"
+    # needs the system's units, the daemon and the programs the unit runs in
+    # one root.
+    mkdir -p "$tree$unit_dir" "$tree/usr/bin"
     cp -rn "$unit_dir/." "$tree$unit_dir/"
+    cp "$(command -v udevadm)" "$tree/usr/bin/udevadm"
     local verify
     if ! verify=$(systemd-analyze verify --man=no --root="$tree" pec-daemon.service 2>&1) ||
         [[ -n "$verify" ]]; then
         fail "$deb: systemd-analyze verify: $verify"
     fi
+    grep -qx 'ConditionPathExists=/dev/pec-bmc-i2c' "$tree$unit_dir/pec-daemon.service" ||
+        fail "$deb: the unit's condition is not the recognised bus node"
     rm -rf "$tree"
+}
+
+# check_rules DEB RULES: the rules pass the release's udevadm verify (254 and
+# later, Debian 13; Debian 12's udevadm has none), and every line that acts
+# (loads a module, names a node, wants the service) is one for a device the
+# rules recognised, PEC_BMC_BUS=1: nothing acts on a plain i2c-0.
+check_rules() {
+    local deb=$1 rules=$2 udev_verify acting
+    if udevadm verify --help >/dev/null 2>&1; then
+        udev_verify=$(udevadm verify --resolve-names=never "$rules" 2>&1) ||
+            fail "$deb: udevadm verify: $udev_verify"
+        echo "check-packages: ${deb##*/}: udevadm verify: ${udev_verify##*$'\n'}"
+    else
+        echo "check-packages: ${deb##*/}: this release's udevadm has no verify"
+    fi
+    acting=$(sed -e :a -e '/\\$/N; s/\\\n//; ta' "$rules" | grep -v '^#' | grep -E 'RUN|SYMLINK|SYSTEMD_WANTS')
+    [[ $(grep -c . <<<"$acting") -eq 2 ]] && ! grep -qv 'ENV{PEC_BMC_BUS}=="1"' <<<"$acting" ||
+        fail "$deb: a rule acts on an adapter that is not recognised: $acting"
+}
+
+# check_decode DEB ARCH MACHINE: the decoder's own package: the program and
+# its man page, nothing of the daemon, no dependency on it, and the file
+# taken over from the pec-daemon that held it.
+check_decode() {
+    local deb=$1 arch=$2 machine=$3 expected_files files field
+    expected_files=$(printf '%s\n' ./usr/bin/pec-decode ./usr/share/doc/pec-decode/changelog.gz \
+        ./usr/share/doc/pec-decode/copyright ./usr/share/man/man1/pec-decode.1.gz | LC_ALL=C sort)
+    files=$(package_files "$deb")
+    [[ "$files" == "$expected_files" ]] ||
+        fail "$deb holds other files than the decoder and its docs:
+$(diff <(echo "$expected_files") <(echo "$files") || true)"
+    check_fields "$deb" pec-decode "$arch" "$machine" usr/bin/pec-decode
+    [[ "$(dpkg-deb -f "$deb" Depends)" != *pec-daemon* ]] || fail "$deb depends on the daemon"
+    for field in Replaces Breaks; do
+        [[ "$(dpkg-deb -f "$deb" "$field")" == "pec-daemon (<< $decode_split)" ]] ||
+            fail "$deb: $field is not pec-daemon (<< $decode_split)"
+    done
 }
 
 # check_here DIR ARCH...: the checks with the tools of the release this runs
@@ -120,7 +181,7 @@ check_here() {
     version_id=$(. /etc/os-release && echo "${VERSION_ID:-}")
     [[ "$id" == debian && "$version_id" =~ ^[0-9]+$ ]] ||
         { fail "packages are checked on numbered Debian releases, not $id ${version_id:-(unnumbered)}"; return 1; }
-    version="$daemon_version+deb${version_id}u1"
+    version="$package_version+deb${version_id}u1"
     # Where the release's systemd keeps its units (/lib/systemd/system on
     # Debian 12, /usr/lib/systemd/system on 13), and the yaml-cpp library
     # package its libyaml-cpp-dev links to (libyaml-cpp0.7, 0.8).
@@ -142,12 +203,13 @@ check_here() {
         arm64) machine="AArch64" ;;
         *) fail "no machine known for $arch"; continue ;;
         esac
-        local deb="$dir/pec-daemon_${version}_$arch.deb"
-        echo "check-packages: ${deb##*/}: contents, fields, unit ($release)"
-        if [[ -f "$deb" ]]; then
+        local deb="$dir/pec-daemon_${version}_$arch.deb" decode="$dir/pec-decode_${version}_$arch.deb"
+        echo "check-packages: ${deb##*/}, ${decode##*/}: contents, fields, rules, unit ($release)"
+        if [[ -f "$deb" && -f "$decode" ]]; then
             check_package "$deb" "$arch" "$machine" "$unit_dir" "$yaml_cpp"
+            check_decode "$decode" "$arch" "$machine"
         else
-            fail "$deb is missing"
+            fail "$deb or $decode is missing"
         fi
     done
     systemd-analyze security --offline=true "$root/debian/pec-daemon.service" | tail -n 1
@@ -205,14 +267,15 @@ clean_root() {
 }
 
 # The script run in the fresh root (as bash -c SCRIPT check-install DIR
-# ARCHIVES DEB ARCH MODE NEEDED): the mounts a package install needs, the
-# release's current package lists, then the install (MODE "install") and
-# its outcome: the package installed, its unit enabled, every library the
-# daemon needs (NEEDED) present; or (MODE "resolve") apt's answer, for an
-# empty system of ARCH, whether the package and all it depends on can be
-# installed.
+# ARCHIVES DEB ARCH MODE NEEDED DECODE): the mounts a package install needs,
+# the release's current package lists, then the install (MODE "install") and
+# its outcome: the decoder's package DECODE installed alone, without the
+# daemon, and its program running; then the daemon's package DEB installed,
+# its unit enabled, every library the daemon needs (NEEDED) present; or
+# (MODE "resolve") apt's answer, for an empty system of ARCH, whether both
+# packages and all they depend on can be installed.
 install_script='
-    dir=$1 archives=$2 deb=$3 arch=$4 mode=$5 needed=$6
+    dir=$1 archives=$2 deb=$3 arch=$4 mode=$5 needed=$6 decode=$7
     mount --rbind /dev "$dir/dev"
     mount -t proc proc "$dir/proc"
     mount -t tmpfs -o mode=1777 tmpfs "$dir/tmp"
@@ -235,12 +298,18 @@ install_script='
         touch "$dir/tmp/status"
         run apt-get install -s --no-install-recommends -o APT::Architecture="$arch" \
             -o APT::Architectures::="$arch" -o Dir::State::status=/tmp/status \
-            -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= "/root/$deb" >"$dir/tmp/resolve"
+            -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= "/root/$deb" "/root/$decode" >"$dir/tmp/resolve"
         echo "resolved: $(grep -c "^Inst " "$dir/tmp/resolve") packages for an empty $arch system," \
-            "$(sed -n "s/^Inst \(libyaml-cpp[^ ]*\|pec-daemon\) (\([^ ]*\) .*/\1 \2/p" "$dir/tmp/resolve" | paste -sd " ")"
-        grep -q "^Inst pec-daemon " "$dir/tmp/resolve"
+            "$(sed -n "s/^Inst \(libyaml-cpp[^ ]*\|pec-daemon\|pec-decode\) (\([^ ]*\) .*/\1 \2/p" "$dir/tmp/resolve" | paste -sd " ")"
+        grep -q "^Inst pec-daemon " "$dir/tmp/resolve" && grep -q "^Inst pec-decode " "$dir/tmp/resolve"
         exit 0
     fi
+    # The decoder alone first, as on a workstation: nothing of the daemon
+    # comes with it.
+    run apt-get install -y --no-install-recommends "/root/$decode"
+    echo "installed alone: $(run dpkg-query -W -f "\${Package} \${Status} \${Version}" pec-decode)"
+    [[ "$(run dpkg-query -W -f "\${Status}" pec-daemon 2>/dev/null)" != "install ok installed" ]]
+    run pec-decode --help >/dev/null
     run apt-get install -y --no-install-recommends "/root/$deb"
     status=$(run dpkg-query -W -f "\${Status} \${Version}" pec-daemon)
     echo "installed: $status"
@@ -278,19 +347,20 @@ check_install() {
     else
         arches=amd64,arm64
     fi
-    local tarball dir version_id deb
+    local tarball dir version_id deb decode
     tarball=$(clean_root "$release" "$arches")
     dir=$(mktemp -d /var/tmp/pec-install-check.XXXXXX)
     tar -C "$dir" -xf "$tarball"
     version_id=$(sed -n 's/^VERSION_ID="\?\([^"]*\)"\?$/\1/p' "$dir/usr/lib/os-release")
-    deb="$out/pec-daemon_${daemon_version}+deb${version_id}u1_$arch.deb"
-    if [[ ! -f "$deb" ]]; then
-        fail "$deb is missing"
+    deb="$out/pec-daemon_${package_version}+deb${version_id}u1_$arch.deb"
+    decode="${deb/pec-daemon_/pec-decode_}"
+    if [[ ! -f "$deb" || ! -f "$decode" ]]; then
+        fail "$deb or $decode is missing"
         rm -rf "$dir"
         return
     fi
-    echo "check-packages: ${deb##*/} on a clean $release root ($mode)"
-    cp "$deb" "$dir/root/"
+    echo "check-packages: ${decode##*/}, then ${deb##*/}, on a clean $release root ($mode)"
+    cp "$deb" "$decode" "$dir/root/"
     if [[ "$mode" == resolve ]]; then
         local amd64_deb="${deb%_"$arch".deb}_amd64.deb" script
         for script in preinst postinst prerm postrm; do
@@ -318,8 +388,8 @@ check_install() {
     rm "$dir.daemon"
     local log="$dir.log"
     if unshare --mount --propagation private -- bash -euo pipefail -c "$install_script" check-install \
-        "$dir" "$archives" "${deb##*/}" "$arch" "$mode" "$needed" >"$log" 2>&1; then
-        grep '^installed:\|^resolved:' "$log" || true
+        "$dir" "$archives" "${deb##*/}" "$arch" "$mode" "$needed" "${decode##*/}" >"$log" 2>&1; then
+        grep '^installed\|^resolved:' "$log" || true
     else
         tail -n 30 "$log" >&2
         fail "${deb##*/} does not install on a clean $release root"
@@ -341,7 +411,7 @@ for release in $releases; do
         if [[ "$out/" != "$root/"* ]]; then
             dir="$root/build-packages.tmp/check-$release"
             rm -rf "$dir" && mkdir -p "$dir"
-            cp "$out"/pec-daemon*_*.deb "$out"/pec-daemon_*.changes "$out"/pec-daemon_*.buildinfo "$dir/"
+            cp "$out"/pec-daemon*_*.deb "$out"/pec-decode*_*.deb "$out"/pec-daemon_*.changes "$out"/pec-daemon_*.buildinfo "$dir/"
         fi
         # shellcheck disable=SC2086 # a list of architectures
         "$root/scripts/in-release-root.sh" "$release" "$root/scripts/check-packages.sh" --here "$dir" $arches ||

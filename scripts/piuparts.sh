@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Runs piuparts, Debian's tester of a package's installation, upgrade,
-# removal and purge, on the amd64 package (and on request the arm64
-# package, under qemu-user) of each release that scripts/build-packages.sh
-# made. One piuparts run a release, in a fresh
-# chroot unpacked from a minimal root of the release (scripts/base-tarball.sh):
-#   - install and purge: the package and its dependencies installed, then
-#     purged; no file left behind, changed or removed;
-#   - upgrade: the previous version installed with apt, this one installed
-#     over it, then all of it purged, with the same checks.
+# removal and purge, on the amd64 packages (and on request the arm64
+# packages, under qemu-user) of each release that scripts/build-packages.sh
+# made, pec-daemon and pec-decode together. One piuparts run a release, in
+# a fresh chroot unpacked from a minimal root of the release
+# (scripts/base-tarball.sh):
+#   - install and purge: both packages and their dependencies installed,
+#     then purged; no file left behind, changed or removed;
+#   - upgrade: the previous pec-daemon, which still held pec-decode's files,
+#     installed with apt, both packages installed over it (pec-decode takes
+#     its files over), then all of it purged, with the same checks.
 # piuparts' own policy-rc.d (exit 101) stands in for the service manager:
 # the postinst enables the unit with deb-systemd-helper and
 # deb-systemd-invoke is refused the start, as in any chroot.
@@ -19,15 +21,16 @@
 # run's log stays in DEB_DIR/piuparts-RELEASE-ARCH.log.
 #
 # The previous version is this very package with a lower version in its
-# control file (1.1.1+deb12u1 beside 1.1.2+deb12u1), not a second build:
-# there is no earlier release of the package (its changelog starts at
-# 1.1.2), so its earlier maintainer scripts are these same debhelper
-# scripts, and a build of the tree with a lower version would differ only
-# in that field and its changelog entry. What the upgrade exercises is then
-# the real upgrade path of these scripts: the old prerm and postrm called
-# with "upgrade", the new postinst with the old version (the unit enabled
-# again, its restart refused by policy-rc.d). The repacked package reaches
-# the chroot through a local archive of one package, bind-mounted.
+# control file (1.1.2.0+deb12u1 beside 1.1.2.1+deb12u1) and the files the
+# daemon's package held before pec-decode had a package of its own (the
+# decoder, its man page and the modules-load.d file that loaded i2c-dev),
+# not a second build: its maintainer scripts are these same debhelper
+# scripts. What the upgrade exercises is then the real upgrade path: the old
+# prerm and postrm called with "upgrade", the new postinst with the old
+# version (the unit enabled again, its restart refused by policy-rc.d), the
+# decoder's files taken over by pec-decode (Replaces) and the module file
+# removed with the old package. The repacked package reaches the chroot
+# through a local archive of one package, bind-mounted.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,7 +44,7 @@ arches=${PEC_LIFECYCLE_ARCHES:-amd64}
 . "$root/scripts/debian-mirrors.sh"
 
 # previous_version VERSION: the version below VERSION's upstream part,
-# same suffix: 1.1.2+deb12u1 gives 1.1.1+deb12u1 (1.2.0 gives 1.2.0~1).
+# same suffix: 1.1.2.1+deb12u1 gives 1.1.2.0+deb12u1 (1.2.0 gives 1.2.0~1).
 previous_version() {
     local version=$1 base suffix last
     base=${version%%+*}
@@ -54,31 +57,37 @@ previous_version() {
     fi
 }
 
-# previous_archive DEB DIR: DIR becomes a flat apt archive holding DEB
-# repacked with the previous version.
+# previous_archive DEB DECODE DIR: DIR becomes a flat apt archive holding
+# DEB repacked with the previous version and the files of the package
+# before the split: DECODE's program and man page, the module file.
 previous_archive() {
-    local deb=$1 dir=$2 version previous arch
+    local deb=$1 decode=$2 dir=$3 version previous arch
     version=$(dpkg-deb -f "$deb" Version)
     previous=$(previous_version "$version")
     arch=$(dpkg-deb -f "$deb" Architecture)
     dpkg --compare-versions "$previous" lt "$version"
-    mkdir -p "$dir/tree"
+    mkdir -p "$dir/tree" "$dir/decode"
     dpkg-deb -R "$deb" "$dir/tree"
+    dpkg-deb -x "$decode" "$dir/decode"
+    install -D -m 0755 "$dir/decode/usr/bin/pec-decode" "$dir/tree/usr/bin/pec-decode"
+    install -D -m 0644 "$dir/decode/usr/share/man/man1/pec-decode.1.gz" "$dir/tree/usr/share/man/man1/pec-decode.1.gz"
+    install -D -m 0644 /dev/stdin "$dir/tree/usr/lib/modules-load.d/pec-daemon.conf" <<<"i2c-dev"
+    rm -rf "$dir/decode"
     sed -i "s/^Version: .*/Version: $previous/" "$dir/tree/DEBIAN/control"
     dpkg-deb --root-owner-group -b "$dir/tree" "$dir/pec-daemon_${previous}_$arch.deb" >/dev/null
     rm -rf "$dir/tree"
     (cd "$dir" && dpkg-scanpackages --multiversion . /dev/null >Packages 2>/dev/null)
-    echo "piuparts: previous version $previous (the same files, repacked)"
+    echo "piuparts: previous version $previous (the same files and pec-decode's, repacked)"
 }
 
-# run_piuparts RELEASE ARCH TARBALL DEB: both tests of DEB in chroots of
-# RELEASE for ARCH unpacked from TARBALL.
+# run_piuparts RELEASE ARCH TARBALL DEB DECODE: both tests of DEB and
+# DECODE in chroots of RELEASE for ARCH unpacked from TARBALL.
 run_piuparts() {
-    local release=$1 arch=$2 tarball=$3 deb=$4
+    local release=$1 arch=$2 tarball=$3 deb=$4 decode=$5
     local work log="$out/piuparts-$release-$arch.log"
     work=$(mktemp -d /var/tmp/pec-piuparts.XXXXXX)
     mkdir "$work/chroots"
-    previous_archive "$deb" "$work/archive"
+    previous_archive "$deb" "$decode" "$work/archive"
     # The release itself through --mirror (main only), its updates and
     # security sources and the archive of the previous version as extra
     # lines of sources.list.
@@ -91,7 +100,7 @@ run_piuparts() {
     done
     mirror_options+=("--extra-repo=deb [trusted=yes] file://$work/archive ./" "--bindmount=$work/archive")
 
-    echo "piuparts: ${deb##*/} on $release (install and purge, upgrade from the previous version)"
+    echo "piuparts: ${deb##*/} and ${decode##*/} on $release (install and purge, upgrade from the previous version)"
     local start=$SECONDS status=0
     rm -f "$log"
     # The chroots live in a tmpfs of a mount namespace of their own: their
@@ -102,7 +111,7 @@ run_piuparts() {
         piuparts-chroots "$work/chroots" \
         piuparts --arch="$arch" --basetgz="$tarball" --distribution="$release" "${mirror_options[@]}" \
         --tmpdir="$work/chroots" --warn-on-others --skip-logrotatefiles-test --skip-cronfiles-test \
-        --log-file="$log" "$deb" >/dev/null 2>&1 || status=$?
+        --log-file="$log" "$deb" "$decode" >/dev/null 2>&1 || status=$?
     grep -E '(PASS|FAIL): ' "$log" | sed 's/^/piuparts: /'
     if ((status)); then
         grep -E 'ERROR|FAIL' "$log" | tail -n 30 >&2
@@ -121,12 +130,13 @@ for release in $releases; do
         version_id=$(tar -xzOf "$tarball" ./usr/lib/os-release |
             sed -n 's/^VERSION_ID="\?\([^"]*\)"\?$/\1/p')
         debs=("$out"/pec-daemon_*+deb"${version_id}"u1_"$arch".deb)
-        if [[ ! -f "${debs[0]}" ]]; then
-            echo "piuparts: no $arch package for $release (+deb${version_id}u1) in $out" >&2
+        decode=${debs[0]/\/pec-daemon_//pec-decode_}
+        if [[ ! -f "${debs[0]}" || ! -f "$decode" ]]; then
+            echo "piuparts: no $arch packages for $release (+deb${version_id}u1) in $out" >&2
             failures=$((failures + 1))
             continue
         fi
-        run_piuparts "$release" "$arch" "$tarball" "${debs[0]}" || failures=$((failures + 1))
+        run_piuparts "$release" "$arch" "$tarball" "${debs[0]}" "$decode" || failures=$((failures + 1))
     done
 done
 ((failures == 0)) || { echo "piuparts: $failures runs failed" >&2; exit 1; }

@@ -2,11 +2,12 @@
 # A card's release upgrade, Debian 12 to Debian 13, with the packages of one
 # architecture that scripts/build-packages.sh made (amd64, or arm64 under
 # qemu-user): in a fresh minimal Debian 12 system with systemd
-# (scripts/base-tarball.sh), the +deb12u1 package is installed (its
-# postinst enables the unit), the system is moved to Debian 13 with apt
-# (its sources switched to trixie, apt-get full-upgrade), the +deb13u1
-# package is installed over the old one and what Debian 12 left that
-# nothing needs any more is removed (apt-get autoremove). Then:
+# (scripts/base-tarball.sh), the +deb12u1 packages (pec-daemon, whose
+# postinst enables the unit, and pec-decode) are installed, the system is
+# moved to Debian 13 with apt (its sources switched to trixie, apt-get
+# full-upgrade), the +deb13u1 packages are installed over the old ones and
+# what Debian 12 left that nothing needs any more is removed (apt-get
+# autoremove). Then:
 #   - the service is still enabled: the link in multi-user.target.wants
 #     leads to a unit file that exists, and systemctl is-enabled (offline,
 #     in the root) says "enabled";
@@ -14,7 +15,8 @@
 #     and belongs to the package;
 #   - the daemon moved to the new yaml-cpp: the package depends on
 #     libyaml-cpp0.8, the daemon's libyaml-cpp.so.0.8 resolves (ldd in the
-#     root) and libyaml-cpp0.7 is gone with the autoremove.
+#     root) and libyaml-cpp0.7 is gone with the autoremove;
+#   - pec-decode of the new release is installed and runs.
 # No service manager runs in the root, so nothing is started (policy-rc.d
 # refuses it as well); the boot test runs the package under systemd.
 #
@@ -65,8 +67,11 @@ is_enabled() { [[ "$(in_root "$1" systemctl is-enabled pec-daemon.service)" == e
 link_resolves() { [[ -L "$1$unit_link" ]] && in_root "$1" test -f "$unit_link"; }
 unit_owned() { [[ "$(in_root "$1" dpkg-query -S "$unit_file")" == "pec-daemon: $unit_file" ]]; }
 version_installed() {
-    [[ "$(in_root "$1" dpkg-query -W -f '${Status} ${Version}' pec-daemon)" == "install ok installed $2" ]]
+    [[ "$(in_root "$1" dpkg-query -W -f '${Status} ${Version}' "$3")" == "install ok installed $2" ]]
 }
+decoder_runs() { in_root "$1" pec-decode --help >/dev/null; }
+# The decoder's package beside a daemon's package.
+decode_of() { echo "${1%/*}/$(basename "${1/pec-daemon_/pec-decode_}")"; }
 depends_on_new_yaml() { in_root "$1" dpkg-query -W -f '${Depends}' pec-daemon | grep -q 'libyaml-cpp0\.8\b'; }
 resolves_new_yaml() {
     local libraries
@@ -92,24 +97,31 @@ upgrade() {
     cp -L /etc/resolv.conf "$dir/etc/resolv.conf" 2>/dev/null || true
     printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
     chmod 0755 "$dir/usr/sbin/policy-rc.d"
-    cp "$old_deb" "$new_deb" "$dir/root/"
+    local old_decode new_decode
+    old_decode=$(decode_of "$old_deb")
+    new_decode=$(decode_of "$new_deb")
+    cp "$old_deb" "$new_deb" "$old_decode" "$new_decode" "$dir/root/"
 
     apt_step "$dir" "update-$from" update
-    apt_step "$dir" "install-$from_suffix" install --no-install-recommends "/root/${old_deb##*/}"
+    apt_step "$dir" "install-$from_suffix" install --no-install-recommends "/root/${old_deb##*/}" \
+        "/root/${old_decode##*/}"
     check "the $from package enables the service" is_enabled "$dir"
     echo "release-upgrade: on $from the unit link leads to $(readlink "$dir$unit_link")"
 
     cp "$to_sources" "$dir/etc/apt/sources.list"
     apt_step "$dir" "update-$to" update
     apt_step "$dir" "full-upgrade-to-$to" full-upgrade
-    apt_step "$dir" "install-$to_suffix" install --no-install-recommends "/root/${new_deb##*/}"
+    apt_step "$dir" "install-$to_suffix" install --no-install-recommends "/root/${new_deb##*/}" \
+        "/root/${new_decode##*/}"
     apt_step "$dir" "autoremove" autoremove --purge
     rm "$dir/usr/sbin/policy-rc.d"
 
     local version
     version=$(dpkg-deb -f "$new_deb" Version)
     check "the system is Debian 13" is_new_release "$dir"
-    check "pec-daemon $version is installed" version_installed "$dir" "$version"
+    check "pec-daemon $version is installed" version_installed "$dir" "$version" pec-daemon
+    check "pec-decode $version is installed" version_installed "$dir" "$version" pec-decode
+    check "pec-decode runs" decoder_runs "$dir"
     check "the service is enabled (systemctl is-enabled)" is_enabled "$dir"
     check "$unit_link leads to a unit file ($(readlink "$dir$unit_link"))" link_resolves "$dir"
     check "$unit_file belongs to pec-daemon" unit_owned "$dir"
@@ -131,7 +143,7 @@ out=$(cd "${1:-$root/build-deb}" && pwd)
 arch=${2:-amd64}
 old_deb=$(echo "$out"/pec-daemon_*"$from_suffix"_"$arch".deb)
 new_deb=$(echo "$out"/pec-daemon_*"$to_suffix"_"$arch".deb)
-for deb in "$old_deb" "$new_deb"; do
+for deb in "$old_deb" "$new_deb" "$(decode_of "$old_deb")" "$(decode_of "$new_deb")"; do
     [[ -f "$deb" ]] || { echo "release-upgrade: $deb is missing" >&2; exit 1; }
 done
 cache=${PEC_ROOT_CACHE:-/var/cache/pec-roots}
