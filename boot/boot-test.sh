@@ -310,19 +310,27 @@ for r in "${needed[@]}"; do
     # ---- the package and the test's own files -------------------------------
 
     step "$r: package install (apt-get under qemu-user)"
+    # The decoder's package beside the daemon's, when it was built: an
+    # operator reads the card's own bus with pec-decode --live.
     deb=${deb_of[$r]}
-    cp "$deb" "$base/tmp/"
+    install_debs=("$deb")
+    decode=$(dirname "$deb")/$(basename "${deb/pec-daemon_/pec-decode_}")
+    [[ ! -f "$decode" ]] || install_debs+=("$decode")
+    cp "${install_debs[@]}" "$base/tmp/"
     # No package lists in the root: every dependency must be installed there
     # already, from the release's own archive.
     chroot "$base" env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=false "/tmp/$(basename "$deb")"
-    rm -f "$base/tmp/$(basename "$deb")"
+        apt-get install -y -q --no-install-recommends -o Dpkg::Use-Pty=false \
+        "${install_debs[@]/#*\//\/tmp\/}"
+    for f in "${install_debs[@]}"; do rm -f "$base/tmp/${f##*/}"; done
     chroot "$base" systemctl is-enabled "$unit"
 
     install -D -m 0755 "$bench/pec_bmc_sim" "$base/usr/lib/pec-boot/pec_bmc_sim"
     install -D -m 0644 "$bench/libpec_bench_interposer.so" "$base/usr/lib/pec-boot/libpec_bench_interposer.so"
     install -D -m 0755 "$here/guest/check.sh" "$base/usr/lib/pec-boot/check.sh"
     install -D -m 0644 "$here/guest/operator-checks.sh" "$base/usr/lib/pec-boot/operator-checks.sh"
+    install -D -m 0755 "$here/guest/etc-digest.sh" "$base/usr/lib/pec-boot/etc-digest.sh"
+    install -D -m 0644 "$here/guest/59-pec-board.rules" "$base/usr/lib/pec-boot/59-pec-board.rules"
     install -D -m 0644 "$here/guest/bench.conf" "$base/etc/systemd/system/$unit.d/bench.conf"
     for u in pec-bmc-sim.service pec-boot-check.service; do
         install -D -m 0644 "$here/guest/$u" "$base/etc/systemd/system/$u"
@@ -342,11 +350,15 @@ for r in "${needed[@]}"; do
 
     # ---- one image and one boot per network manager -------------------------
 
-    # The first boot of each release is the late one: the bus adapter's
-    # driver is held back at boot (blacklisted) and loaded by the checks once
-    # multi-user.target is reached; and its simulated BMC answers the sensor
-    # probe at 0x4C, so that the daemon registers the sensor with the
-    # kernel's own adapter.
+    # The emulated board is declared as an integrator declares a board
+    # (guest/59-pec-board.rules in /etc/udev/rules.d), except in the first
+    # boot of each release, the late one: it comes up as a machine that is
+    # not a card (adapter 0 and gpiochip0, no declaration), which the checks
+    # find untouched, before they drop the declaration in, remove the bus
+    # adapter's driver and load it again, so that the service starts on the
+    # node's appearance alone. Its simulated BMC answers the sensor probe at
+    # 0x4C, so that the daemon registers the sensor with the kernel's own
+    # adapter.
     late=1
     for b in "${boots[@]}"; do
         [[ ${b%%:*} == "$r" ]] || continue
@@ -359,12 +371,16 @@ for r in "${needed[@]}"; do
         scenario=no-sensor
         if ((late)); then
             scenario=netplan # the bench's default board: a sensor at 0x4C
-            echo "blacklist i2c_gpio" >"$root/etc/modprobe.d/pec-boot-late-adapter.conf"
+        else
+            install -D -m 0644 "$here/guest/59-pec-board.rules" "$root/etc/udev/rules.d/59-pec-board.rules"
         fi
-        printf 'UNIT=%s\nMANAGER=%s\nRELEASE=%s\nLATE_ADAPTER=%s\nSIM_SCENARIO=%s\n' \
+        printf 'UNIT=%s\nMANAGER=%s\nRELEASE=%s\nLATE_DECLARATION=%s\nSIM_SCENARIO=%s\n' \
             "$unit" "$manager" "$r" "$late" "$scenario" >"$root/etc/pec-boot/settings"
         late=0
         "$here"/host/network-config.sh "$root" "$manager"
+        # What /etc holds as the installation left it, for the checks to
+        # compare with once the machine is up.
+        "$here"/guest/etc-digest.sh "$root" >"$root/usr/lib/pec-boot/etc.digest"
         image=$work/$name.img
         size_mb=$(($(du -sm "$root" | cut -f1) + 512))
         mkfs.ext4 -q -F -L pec-root -E lazy_itable_init=1 -d "$root" "$image" "${size_mb}M"
@@ -378,7 +394,7 @@ for r in "${needed[@]}"; do
             -M "$machine" "${machine_options[@]}" -dtb "$work/card.dtb" \
             -display none -monitor none -serial "file:$console" -no-reboot \
             -kernel "$rwork/vmlinuz" -initrd "$initrd" \
-            -append "root=/dev/vda rw console=ttyAMA0 net.ifnames=0 panic=-1 systemd.show_status=0" \
+            -append "root=/dev/vda rw console=ttyAMA0 panic=-1 systemd.show_status=0" \
             -drive "if=none,file=$image,format=raw,id=root" -device virtio-blk-device,drive=root \
             -netdev user,id=net0,restrict=on -device virtio-net-device,netdev=net0 \
             -device virtio-serial-device -chardev "file,id=results,path=$results" \

@@ -6,9 +6,11 @@
 #
 # /etc/pec-boot/settings names the daemon's unit (UNIT), the network manager
 # this image was made for (MANAGER: ifupdown, netplan or networkmanager) and
-# the Debian release (RELEASE), whether the bus adapter's driver is held back
-# until the checks load it (LATE_ADAPTER=1) and the simulated BMC's board
-# (SIM_SCENARIO: netplan has a sensor that answers at 0x4C, no-sensor none).
+# the Debian release (RELEASE), whether the board's declaration
+# (59-pec-board.rules) is left out of the image and dropped in by the checks
+# (LATE_DECLARATION=1: until then the machine is not a card) and the
+# simulated BMC's board (SIM_SCENARIO: netplan has a sensor that answers at
+# 0x4C, no-sensor none).
 # The checks are shell functions, run in the
 # order of the list "boot_checks" at the end; a new check is a function
 # there and a name in that list.
@@ -97,38 +99,116 @@ fi
 
 # ---- the checks --------------------------------------------------------------
 
-# The bus adapter's driver was held back at boot: the unit was skipped on its
-# condition, and starts by itself once the driver is loaded and the kernel
-# makes the node.
-check_late_adapter() {
-    check "no /dev/i2c-0 once multi-user.target is reached (i2c_gpio blacklisted)" test ! -e /dev/i2c-0
+# The descriptors of any process open on /dev/i2c-0 or /dev/gpiochip0.
+bus_holders() {
+    find /proc/[0-9]*/fd -maxdepth 1 \( -lname /dev/i2c-0 -o -lname /dev/gpiochip0 \) 2>/dev/null
+}
+gpio_info() { gpioinfo gpiochip0 2>/dev/null || gpioinfo -c gpiochip0 2>/dev/null; }
+# The card's Ethernet under Debian's own naming (an endN name), found by
+# its driver: what the board's declaration marks.
+virtio_nic() {
+    local dev
+    for dev in /sys/class/net/*; do
+        [[ "$(basename "$(readlink -f "$dev/device/driver" 2>/dev/null)")" == virtio_net ]] && basename "$dev"
+    done
+}
+nic_property() { udevadm info --query=property "/sys/class/net/$1" | sed -n "s/^$2=//p"; }
+pec_link=/usr/lib/systemd/network/50-pec-daemon-eth0.link
+
+# Not a card: the boot came up with I2C adapter 0 and gpiochip0 but no
+# declaration of the board, so the package must have done nothing at all:
+# no module, no node, no line, no transfer, no client, no file under /etc,
+# no interface renamed, and the unit skipped on its condition.
+check_not_a_card() {
+    local status nic
+    # The boot's devices are still being probed under emulation when
+    # multi-user.target is reached: the adapter's driver may come later.
+    udevadm settle --timeout=120
+    wait_until 60 test -e /sys/bus/i2c/devices/i2c-0/name && udevadm settle --timeout=60
+    say "adapter: $(cat /sys/bus/i2c/devices/i2c-0/name 2>&1); $(gpiodetect 2>&1 | head -n 1)"
+    check "the kernel has I2C adapter 0 (i2c-gpio) and gpiochip0" \
+        sh -c '[ "$(cat /sys/bus/i2c/devices/i2c-0/name)" = i2c-gpio ] && [ -c /dev/gpiochip0 ]'
     check "$UNIT was not started: its condition was not met" \
         test "$(systemctl show -p ConditionResult --value "$UNIT")" = no
-    local status
     status=$(systemctl status "$UNIT" --no-pager 2>&1)
-    say "systemctl status: $(grep -E 'Active:|Condition' <<<"$status" | xargs)"
-    check "systemctl status $UNIT says why it is not running" grep -q 'ConditionPathExists=/dev/i2c-0' <<<"$status"
-    say "loading the adapter's driver: modprobe i2c_gpio"
-    modprobe i2c_gpio
-    if wait_until 60 test -c /dev/i2c-0; then pass "the kernel made /dev/i2c-0"; else fail "no /dev/i2c-0 after modprobe i2c_gpio"; fi
+    say "systemctl status: $(grep -E 'Active:|Condition|Docs:' <<<"$status" | xargs)"
+    check "systemctl status $UNIT says in one line why it is not running" \
+        grep -q 'ConditionPathExists=/dev/pec-bmc-i2c was not met' <<<"$status"
+    check "no module loaded for the bus: i2c_dev is not loaded" test ! -e /sys/module/i2c_dev
+    check "no /dev/i2c-0 and no /dev/pec-bmc-i2c" sh -c '[ ! -e /dev/i2c-0 ] && [ ! -e /dev/pec-bmc-i2c ]'
+    no_holders() { [[ -z "$(bus_holders)" ]]; }
+    check "no process holds /dev/i2c-0 or /dev/gpiochip0" no_holders
+    line_0() { gpio_info | grep -E '^\s*line +0:'; }
+    say "$(line_0 | xargs)"
+    # gpiod 1.6 says "unused" or names the consumer in quotes, 2.1 adds
+    # consumer="..." to a line in use.
+    line_0_unused() { line_0 | grep -q . && ! line_0 | grep -Eq '"|consumer|\[used|(^|[^n])used'; }
+    check "line 0 of gpiochip0 is unused" line_0_unused
+    check "the simulated BMC saw no transfer, line request or open" \
+        sh -c "! grep -Eq '\"event\":\"(open|slave|card_write|card_read|smbus|line_request|line_value|new_device)\"' $trace"
+    check "no client was registered on the adapter" sh -c '! ls /sys/bus/i2c/devices | grep -q "^0-"'
+    nic=$(virtio_nic)
+    say "the NIC: $nic; $(udevadm info --query=property "/sys/class/net/$nic" | grep -E '^ID_NET_(NAME|LINK_FILE)' | xargs)"
+    debian_name() {
+        [[ -n "$nic" && "$nic" != eth0 && ! -e /sys/class/net/eth0 &&
+            "$(nic_property "$nic" ID_NET_LINK_FILE)" != "$pec_link" ]]
+    }
+    check "the NIC keeps Debian's own name ($nic, not eth0), from another .link file than the package's" debian_name
+    # systemd's own writes of a first boot are said, not counted: the
+    # machine id it commits and the stamp of systemd-update-done.
+    local changes first_boot
+    changes=$(diff /usr/lib/pec-boot/etc.digest <(/usr/lib/pec-boot/etc-digest.sh /) | grep '^[<>]')
+    first_boot=$(grep -E '^[<>] etc/(machine-id|\.updated) ' <<<"$changes")
+    changes=$(grep -Ev '^[<>] etc/(machine-id|\.updated) ' <<<"$changes")
+    say "/etc against the image's digest: $(grep -c . <<<"$changes") lines differ, besides systemd's first boot:" \
+        "$(cut -d' ' -f2 <<<"$first_boot" | sort -u | xargs)"
+    [[ -z "$changes" ]] || sed 's/^/    /' <<<"$changes" | head -n 20
+    check "/etc is as the installation left it" test -z "$changes"
 }
 
-# The bus node is the kernel's: i2c-dev loaded at boot by the package's
-# modules-load.d file, the adapter the device tree's i2c-gpio bus, the
+# The board is declared as an integrator declares it: the file dropped into
+# /etc/udev/rules.d and udev's rules reloaded. The Ethernet takes its name
+# when it next appears (at the next boot on a card, here by an "add" event
+# for the NIC), and the bus's adapter, removed and loaded again, appears on
+# a declared board: the rules load i2c-dev for it, and the node's appearance
+# alone starts the service.
+check_declared_late() {
+    local nic
+    nic=$(virtio_nic)
+    say "declaring the board: /etc/udev/rules.d/59-pec-board.rules, udevadm control --reload"
+    install -m 0644 /usr/lib/pec-boot/59-pec-board.rules /etc/udev/rules.d/59-pec-board.rules
+    udevadm control --reload
+    modprobe -r i2c_gpio
+    say "the NIC $nic appears again (udevadm trigger --action=add)"
+    udevadm trigger --action=add --settle "/sys/class/net/$nic"
+    if wait_until 30 test -e /sys/class/net/eth0; then pass "the NIC is now eth0"; else fail "the NIC is not eth0: $(virtio_nic)"; fi
+    case "$MANAGER" in
+    ifupdown) ifup eth0 ;;
+    netplan) networkctl reconfigure eth0 ;;
+    networkmanager) nmcli connection up eth0 >/dev/null ;;
+    esac
+    say "loading the adapter's driver again: modprobe i2c_gpio"
+    modprobe i2c_gpio
+    if wait_until 60 test -c /dev/pec-bmc-i2c; then pass "the kernel and udev made /dev/i2c-0 and /dev/pec-bmc-i2c"; else fail "no /dev/pec-bmc-i2c after modprobe i2c_gpio"; fi
+}
+
+# The bus node is the kernel's: i2c-dev loaded by the package's rules for
+# the declared adapter, the adapter the device tree's i2c-gpio bus, the
 # daemon started on it under its unit's device policy.
 check_bus() {
-    # It runs before journald, so its lines come in through the kernel's log
-    # without a unit: looked up by their identifier.
-    check "systemd-modules-load inserted i2c_dev at boot (the package's modules-load.d file)" \
-        sh -c "journalctl -b -o cat -t systemd-modules-load | grep -q \"Inserted module 'i2c_dev'\""
-    say "/dev/i2c-0: $(stat -c '%F %t:%T' /dev/i2c-0 2>&1), adapter $(cat /sys/class/i2c-dev/i2c-0/name 2>&1)"
+    check "i2c_dev is loaded, by the rules (no modules-load.d file names it)" \
+        sh -c '[ -e /sys/module/i2c_dev ] && ! grep -rqs "i2c.dev" /etc/modules-load.d /usr/lib/modules-load.d /etc/modules'
+    say "/dev/i2c-0: $(stat -c '%F %t:%T' /dev/i2c-0 2>&1), adapter $(cat /sys/class/i2c-dev/i2c-0/name 2>&1)," \
+        "/dev/pec-bmc-i2c -> $(readlink /dev/pec-bmc-i2c 2>&1)"
     check "/dev/i2c-0 is the kernel's character device 89:0" test "$(stat -c '%F %t:%T' /dev/i2c-0)" = "character special file 59:0"
     check "its adapter is the device tree's i2c-gpio bus" test "$(cat /sys/class/i2c-dev/i2c-0/name)" = i2c-gpio
+    check "/dev/pec-bmc-i2c, the unit's condition, is the node" test "$(readlink -f /dev/pec-bmc-i2c)" = /dev/i2c-0
     check "no tmpfiles.d entry makes the node" sh -c '! grep -rqs "i2c-0" /etc/tmpfiles.d /usr/lib/tmpfiles.d'
-    say "udev: $(udevadm info --query=property /dev/i2c-0 | grep -E '^(TAGS|SYSTEMD_WANTS)=' | xargs);" \
+    say "udev: $(udevadm info --query=property /dev/i2c-0 | grep -E '^(PEC_BMC_BUS|TAGS|SYSTEMD_WANTS)=' | xargs);" \
         "device unit: $(systemctl show -p ActiveState,Wants 'dev-i2c\x2d0.device' | xargs)"
-    check "udev tagged the node for systemd, wanting $UNIT (the package's rule)" \
-        sh -c "udevadm info --query=property /dev/i2c-0 | grep -qx 'SYSTEMD_WANTS=$UNIT'"
+    check "udev recognised the declared bus and tagged the node for systemd, wanting $UNIT" \
+        sh -c "udevadm info --query=property /dev/i2c-0 | grep -qx 'SYSTEMD_WANTS=$UNIT' &&
+            udevadm info --query=property /dev/i2c-0 | grep -qx PEC_BMC_BUS=1"
     check "the daemon holds the kernel's /dev/i2c-0 open" \
         sh -c "ls -l /proc/$(main_pid)/fd | grep -q ' -> /dev/i2c-0\$'"
     # The interposer hands a slave selection on to the simulated BMC only
@@ -137,6 +217,21 @@ check_bus() {
         grep -q '"event":"slave".*"value":8[,}]' "$trace"
     check "systemd's device policy found the node (no \"Couldn't stat device\")" \
         sh -c "! journalctl -b -o cat _PID=1 | grep -qi \"couldn't stat device\""
+}
+
+# The card's Ethernet is eth0 through the package's .link file, which
+# matched the declared NIC; Debian's own naming would have called it endN,
+# which stays as its alternative name.
+check_ethernet() {
+    local onboard
+    onboard=$(nic_property eth0 ID_NET_NAME_ONBOARD)
+    say "eth0: $(udevadm info --query=property /sys/class/net/eth0 | grep -E '^(PEC_ETHERNET|ID_NET_(NAME|LINK_FILE))' | xargs);" \
+        "$(ip -o link show eth0 | grep -o 'altname [^ \\]*' | paste -sd ' ')"
+    check "eth0 is the declared NIC (PEC_ETHERNET=1, driver virtio_net)" \
+        test "$(nic_property eth0 PEC_ETHERNET):$(virtio_nic)" = 1:eth0
+    check "its name comes from the package's .link file" test "$(nic_property eth0 ID_NET_LINK_FILE)" = "$pec_link"
+    check "without it, Debian's naming would call it $onboard (its onboard name, not eth0)" \
+        test "${onboard#end}" != "$onboard"
 }
 
 # The daemon registered the sensor that answered its probe with the kernel's
@@ -426,8 +521,8 @@ check_journal() {
 # and the watchdog's restart comes last.
 . "$(dirname "$0")/operator-checks.sh"
 boot_checks=()
-((LATE_ADAPTER)) && boot_checks+=(check_late_adapter)
-boot_checks+=(check_start check_bus check_gpio check_restart)
+((LATE_DECLARATION)) && boot_checks+=(check_not_a_card check_declared_late)
+boot_checks+=(check_start check_bus check_ethernet check_gpio check_restart)
 [[ "$SIM_SCENARIO" == no-sensor ]] || boot_checks+=(check_sensor)
 boot_checks+=(check_hostname check_manager check_static_apply check_dhcp_apply)
 # One manager is enough for the restart during an apply: the stop is the

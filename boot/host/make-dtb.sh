@@ -5,6 +5,13 @@
 # chip, so that the kernel registers a real I2C adapter 0 and, with i2c-dev,
 # makes /dev/i2c-0 as it does on a card. Nothing answers on that bus.
 #
+# The NIC gets a device-tree node of its own, as a card's onboard Ethernet
+# has: every virtio-mmio transport gets a child "virtio,device1" (net) and an
+# ethernetN alias to it. The kernel binds the NIC to the child of the
+# transport it sits on (the others name a device their transport does not
+# have and are ignored), so Debian's interface naming calls it endN after
+# its alias, not eth0, unless the board declares it as the card's Ethernet.
+#
 #   make-dtb.sh OUTPUT MACHINE QEMU_OPTION...
 #   e.g. make-dtb.sh card.dtb virt,highmem=off -cpu max -smp 2 -m 1536
 set -euo pipefail
@@ -24,6 +31,20 @@ phandle=$(fdtget -t x "$work/virt.dtb" "/$gpio" phandle)
 # Lines active high and open drain (GPIO_SINGLE_ENDED | GPIO_LINE_OPEN_DRAIN),
 # as an I2C bus's are.
 dtc -q -I dtb -O dts -o "$work/virt.dts" "$work/virt.dtb"
+mapfile -t transports < <(fdtget -l "$work/virt.dtb" / | grep '^virtio_mmio@')
+((${#transports[@]})) || { echo "make-dtb: the machine has no virtio-mmio transport" >&2; exit 1; }
+{
+    echo
+    echo "/ {"
+    for t in "${transports[@]}"; do
+        printf '\t%s {\n\t\tethernet {\n\t\t\tcompatible = "virtio,device1";\n\t\t};\n\t};\n' "$t"
+    done
+    printf '\taliases {\n'
+    for i in "${!transports[@]}"; do
+        printf '\t\tethernet%d = "/%s/ethernet";\n' "$i" "${transports[$i]}"
+    done
+    printf '\t};\n};\n'
+} >>"$work/virt.dts"
 cat >>"$work/virt.dts" <<DTS
 
 / {
@@ -38,4 +59,5 @@ cat >>"$work/virt.dts" <<DTS
 };
 DTS
 dtc -q -I dts -O dtb -o "$output" "$work/virt.dts"
-echo "make-dtb: $machine with i2c-gpio on /$gpio lines 1 (SDA) and 2 (SCL)"
+echo "make-dtb: $machine with i2c-gpio on /$gpio lines 1 (SDA) and 2 (SCL)," \
+    "a net node and an ethernetN alias on each of its ${#transports[@]} virtio-mmio transports"
