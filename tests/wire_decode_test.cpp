@@ -124,6 +124,13 @@ std::vector<Row> kernel_Odd_Rows() {
           result_ok},
          {"621.0  card -> BMC  " + os +
           "PROCUCT_NAME UINT8 [1] (94 bytes after its length) (trace shows 64 of 100 bytes)"}},
+    };
+}
+
+// Lines that cannot be read, and the pairing of a transfer with its result
+// across them.
+std::vector<Row> unread_Rows() {
+    return {
         {"a write at the end of a file is not paired with a result in the next",
          {ping_write, next_file, result_nack, "hello"},
          {"615.0  card -> BMC  PING node 0  no result in the trace"},
@@ -173,6 +180,18 @@ std::vector<Row> hex_Rows() {
     };
 }
 
+// Packets whose length or bytes end inside the header.
+std::vector<Row> short_Header_Rows() {
+    return {
+        {"a header cut to four",
+         {"04 01 05 0e"},
+         {"WRITE node 1 NETWORK/- (header cut to 4 bytes)"}},
+        {"a header cut by the transfer", {"05 00"}, {"- node 0 -/- (truncated: 2 of 5 bytes)"}},
+        {"the length byte alone", {"03"}, {"- node - (truncated: 1 of 3 bytes)"}},
+        {"a node above the protocol's", {"03 7f 01"}, {"PING node 127 (node 127 is above PEC_32)"}},
+    };
+}
+
 // Damaged packets as hex.
 std::vector<Row> damaged_Rows() {
     return {
@@ -199,12 +218,6 @@ std::vector<Row> damaged_Rows() {
          {"05 00 01 00 00"},
          {"PING node 0 DESCRIPTION/SUBADDRESS_DESCRIPTION_PROCUCT_NAME (length 5 for a 3-byte "
           "PING)"}},
-        {"a header cut to four",
-         {"04 01 05 0e"},
-         {"WRITE node 1 NETWORK/- (header cut to 4 bytes)"}},
-        {"a header cut by the transfer", {"05 00"}, {"- node 0 -/- (truncated: 2 of 5 bytes)"}},
-        {"the length byte alone", {"03"}, {"- node - (truncated: 1 of 3 bytes)"}},
-        {"a node above the protocol's", {"03 7f 01"}, {"PING node 127 (node 127 is above PEC_32)"}},
         {"bytes after a text's NUL",
          {"08 00 55 00 05 41 00 42"},
          {os + "OS STRING \"A\" (1 byte after its NUL)"}},
@@ -231,8 +244,8 @@ std::vector<Row> damaged_Rows() {
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = [] {
         std::vector<Row> all;
-        for (const std::vector<Row>& part :
-             {kernel_Rows(), kernel_Odd_Rows(), hex_Rows(), damaged_Rows()})
+        for (const std::vector<Row>& part : {kernel_Rows(), kernel_Odd_Rows(), unread_Rows(),
+                                             hex_Rows(), short_Header_Rows(), damaged_Rows()})
             all.insert(all.end(), part.begin(), part.end());
         return all;
     }();

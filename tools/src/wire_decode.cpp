@@ -73,6 +73,8 @@ std::string get_Shortest_Text(Number value) {
 
 std::string get_Element_Text(BMC::DATA_TYPE type, const uint8_t* bytes) {
     const unsigned int size = BMC::get_Data_Type_Size(type);
+    if (size == 0)
+        return "";
     const uint64_t bits = get_Little_Endian(bytes, size);
     if (type == BMC::FLOAT) {
         float value;
