@@ -37,8 +37,8 @@ constexpr size_t wire_line_limit = 4096;
 // The packet in `seen` (the bytes at hand, from the length byte on) as one
 // line: type, node, flags, address/subaddress, data type and value, then
 // what is wrong with it, each in parentheses. `on_bus` is how many bytes
-// of it the transfer moved when more than were seen (the kernel's 64-byte
-// cut); 0 when `seen` is the whole transfer.
+// the transfer moved (its l=), which the trace may show only part of (the
+// kernel's 64-byte cut); 0 when `seen` is the whole transfer.
 std::string get_Wire_Packet_Text(const std::vector<uint8_t>& seen, size_t on_bus = 0);
 
 // Reads `text` as hex bytes in one of the forms above; false when it is not.
