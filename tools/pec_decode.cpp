@@ -188,20 +188,22 @@ int run_Live(const Arguments& arguments) {
     I2C_Trace_Session session;
     std::string error = session.start(arguments.options.adapter);
     bool all_read = true;
+    bool printed = true;
     if (error.empty()) {
         Wire_Decoder decoder(arguments.options);
         decoder.start_File(session.get_Pipe_Path());
         error = session.follow([&](const std::string& text, bool too_long) {
-            return decode_Line(&decoder, text, too_long, &all_read);
+            printed = decode_Line(&decoder, text, too_long, &all_read);
+            return printed;
         });
-        print_Lines(decoder.finish());
+        printed = printed && print_Lines(decoder.finish());
     }
     session.restore();
     if (!error.empty()) {
         fprintf(stderr, "pec-decode: %s\n", error.c_str());
         return status_unread;
     }
-    return all_read ? status_read : status_unread;
+    return all_read && printed ? status_read : status_unread;
 }
 
 } // namespace
