@@ -5,7 +5,10 @@
 // in between.
 #pragma once
 
-#include <functional>
+#include "wire_decode.h"
+
+#include <signal.h>
+
 #include <string>
 #include <vector>
 
@@ -20,13 +23,17 @@ public:
 
     // Turns on i2c_write, i2c_read, i2c_reply and i2c_result for `adapter`
     // only. "" on success, else what failed (and nothing is left changed).
+    // SIGINT, SIGTERM and SIGHUP wait for follow() from here on.
     std::string start(int adapter);
     // Hands each line of trace_pipe to `line` until SIGINT, SIGTERM or SIGHUP
     // arrives, or `line` returns false. "" when it ended that way, else
     // what failed.
-    std::string follow(const std::function<bool(const std::string&)>& line);
-    // Puts back what start() changed, in reverse order; the destructor calls it.
+    std::string follow(const Wire_Line_Splitter::Handler& line);
+    // Puts back what start() changed, in reverse order, then the signal
+    // mask; the destructor calls it.
     void restore();
+    // The trace_pipe that follow() reads.
+    std::string get_Pipe_Path() const { return root_ + "/trace_pipe"; }
 
 private:
     struct Saved_Value {
@@ -36,4 +43,6 @@ private:
 
     std::string root_;
     std::vector<Saved_Value> saved_;
+    bool signals_blocked_ = false;
+    sigset_t old_signals_{}; // the mask before start()
 };

@@ -6,11 +6,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -43,12 +45,25 @@ std::string get_Error(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + strerror(errno);
 }
 
-std::string find_Root() {
-    for (const char* root : tracefs_roots) {
-        if (access((std::string(root) + "/events/i2c/i2c_write/enable").c_str(), F_OK) == 0)
-            return root;
+// The tracefs directory that holds the I2C events into `*root`, else what
+// is wrong: not allowed to look (not root), not mounted, or a kernel
+// without them.
+std::string find_Root(std::string* root) {
+    std::string mounted;
+    for (const char* place : tracefs_roots) {
+        const std::string events = std::string(place) + "/events";
+        if (access((events + "/i2c/i2c_write/enable").c_str(), F_OK) == 0) {
+            *root = place;
+            return "";
+        }
+        if (errno == EACCES)
+            return get_Error("cannot read tracefs at", place) + " (--live needs root)";
+        if (mounted.empty() && access(events.c_str(), F_OK) == 0)
+            mounted = place;
     }
-    return "";
+    if (!mounted.empty())
+        return "this kernel has no I2C trace events (none in " + mounted + "/events)";
+    return "tracefs is not mounted at /sys/kernel/tracing or /sys/kernel/debug/tracing";
 }
 
 // The value to write back: "0" or "1" of an enable file ("1*": soft
@@ -71,18 +86,6 @@ sigset_t get_Stop_Signals() {
     return signals;
 }
 
-// Hands each whole line in `*pending` to `line`; false once it refuses.
-bool take_Lines(std::string* pending, const std::function<bool(const std::string&)>& line) {
-    size_t end;
-    while ((end = pending->find('\n')) != std::string::npos) {
-        std::string text = pending->substr(0, end);
-        pending->erase(0, end + 1);
-        if (!line(text))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 I2C_Trace_Session::I2C_Trace_Session(std::string root) : root_(std::move(root)) {}
@@ -95,12 +98,14 @@ std::string I2C_Trace_Session::start(int adapter) {
     // A stop signal from here on waits for follow(), so that nothing ends
     // the process with the events left on.
     const sigset_t signals = get_Stop_Signals();
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    if (root_.empty())
-        root_ = find_Root();
-    if (root_.empty())
-        return "no I2C trace events in tracefs (tried /sys/kernel/tracing and "
-               "/sys/kernel/debug/tracing)";
+    if (!signals_blocked_)
+        pthread_sigmask(SIG_BLOCK, &signals, &old_signals_);
+    signals_blocked_ = true;
+    if (root_.empty()) {
+        std::string error = find_Root(&root_);
+        if (!error.empty())
+            return error;
+    }
 
     std::vector<Saved_Value> found;
     std::vector<std::pair<std::string, std::string>> wanted;
@@ -135,8 +140,8 @@ std::string I2C_Trace_Session::start(int adapter) {
     return "";
 }
 
-std::string I2C_Trace_Session::follow(const std::function<bool(const std::string&)>& line) {
-    const std::string pipe_path = root_ + "/trace_pipe";
+std::string I2C_Trace_Session::follow(const Wire_Line_Splitter::Handler& line) {
+    const std::string pipe_path = get_Pipe_Path();
     Unique_Fd pipe(open(pipe_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!pipe.valid())
         return get_Error("cannot open", pipe_path);
@@ -145,7 +150,7 @@ std::string I2C_Trace_Session::follow(const std::function<bool(const std::string
     if (!stop.valid())
         return std::string("cannot wait for signals: ") + strerror(errno);
 
-    std::string pending;
+    Wire_Line_Splitter splitter;
     char buffer[8192];
     while (true) {
         struct pollfd fds[2] = {{pipe.get(), POLLIN, 0}, {stop.get(), POLLIN, 0}};
@@ -154,8 +159,13 @@ std::string I2C_Trace_Session::follow(const std::function<bool(const std::string
                 continue;
             return std::string("poll: ") + strerror(errno);
         }
-        if ((fds[1].revents & POLLIN) != 0)
+        if ((fds[1].revents & POLLIN) != 0) {
+            // Taken, so that it does not end the process once unblocked.
+            struct signalfd_siginfo taken;
+            if (read(stop.get(), &taken, sizeof(taken)) < 0)
+                return std::string("cannot take the signal: ") + strerror(errno);
             return "";
+        }
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
             continue;
         ssize_t n = read(pipe.get(), buffer, sizeof(buffer));
@@ -167,8 +177,7 @@ std::string I2C_Trace_Session::follow(const std::function<bool(const std::string
             usleep(100000);
             continue;
         }
-        pending.append(buffer, static_cast<size_t>(n));
-        if (!take_Lines(&pending, line))
+        if (!splitter.take(buffer, static_cast<size_t>(n), line))
             return "";
     }
 }
@@ -181,4 +190,7 @@ void I2C_Trace_Session::restore() {
                     saved_.back().path.c_str(), saved_.back().value.c_str(), strerror(errno));
         saved_.pop_back();
     }
+    if (signals_blocked_)
+        pthread_sigmask(SIG_SETMASK, &old_signals_, nullptr);
+    signals_blocked_ = false;
 }
