@@ -180,7 +180,10 @@ check_declared_late() {
     udevadm control --reload
     modprobe -r i2c_gpio
     say "the NIC $nic appears again (udevadm trigger --action=add)"
-    udevadm trigger --action=add --settle "/sys/class/net/$nic"
+    # Not "trigger --settle": Debian 12's udevadm waits there for the
+    # device under its old name, which the rename took away.
+    udevadm trigger --action=add "/sys/class/net/$nic"
+    udevadm settle --timeout=60
     if wait_until 30 test -e /sys/class/net/eth0; then pass "the NIC is now eth0"; else fail "the NIC is not eth0: $(virtio_nic)"; fi
     case "$MANAGER" in
     ifupdown) ifup eth0 ;;
