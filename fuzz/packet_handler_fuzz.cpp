@@ -57,25 +57,21 @@ const char* const keyfile_text =
     "[connection]\ntype=ethernet\nautoconnect=yes\nautoconnect-priority=0\ninterface-name=eth0\n"
     "\n[ethernet]\n\n[ipv4]\nmethod=auto\n\n[proxy]\n";
 
-// A netplan file with what the update must keep: an IPv6 address, a route
-// that is not a default one, a key it does not own, another interface.
+// A netplan file with what the update must keep (an IPv6 address, a route
+// that is not a default one) and what it must drop (gateway4). Kept small:
+// the YAML work of an apply grows with the file, and netplan_document_fuzz
+// covers richer documents.
 const char* const netplan_text = "network:\n"
-                                 "  version: 2\n"
                                  "  ethernets:\n"
                                  "    eth0:\n"
                                  "      dhcp4: false\n"
-                                 "      optional: true\n"
                                  "      addresses: [fd00::5/64, 192.0.2.10/24]\n"
                                  "      gateway4: 192.0.2.1\n"
                                  "      routes:\n"
                                  "        - to: 10.1.0.0/16\n"
                                  "          via: 192.0.2.254\n"
-                                 "        - to: default\n"
-                                 "          via: 192.0.2.1\n"
                                  "      nameservers:\n"
-                                 "        addresses: [192.0.2.53]\n"
-                                 "    eth1:\n"
-                                 "      dhcp4: true\n";
+                                 "        addresses: [192.0.2.53]\n";
 
 // A static IPv4 stanza with a hardware address and an IPv6 stanza beside it,
 // and another interface's stanza after it.
@@ -383,10 +379,10 @@ std::set<std::string> get_Netplan_Words() {
 }
 
 std::string check_Netplan(const std::string& text) {
-    // Most inputs leave the file as it was: a text found good once is not
-    // parsed again.
-    static std::string last_good = netplan_text;
-    if (text == last_good)
+    // Most inputs leave one of a few files behind: a text found good once is
+    // not parsed again.
+    static std::set<std::string> good = {netplan_text};
+    if (good.count(text) != 0)
         return "";
     std::string value;
     std::string why;
@@ -402,7 +398,8 @@ std::string check_Netplan(const std::string& text) {
         if (known.count(scalar) == 0 && !is_Address(scalar) && !is_Address_With_Prefix(scalar))
             return "netplan file holds \"" + scalar + "\"";
     }
-    last_good = text;
+    if (good.size() < 10000)
+        good.insert(text);
     return "";
 }
 
