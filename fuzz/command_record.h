@@ -1,8 +1,10 @@
-// The host as the fast request-handler target sees it: a command runner
-// that records each command line instead of starting it and answers it
-// with a fixed output. fuzz/CMakeLists.txt links it in place of the
-// runner's run_Command (made weak for that build only), so set_Command and
-// everything above it run unchanged.
+// The commands of the request-handler targets: what each command line
+// prints, and which lines ran. command_record.cpp, for the fast target,
+// records each line instead of starting it: fuzz/CMakeLists.txt links its
+// run_Command in place of the runner's (made weak for that build only), so
+// set_Command and everything above it run unchanged. command_stand_ins.cpp,
+// for the slow one, lets the runner start them and has stand-ins record
+// them.
 #pragma once
 
 #include <string>

@@ -5,8 +5,12 @@
 // splits a read. Every input starts from the same host: its configuration
 // files are written afresh and loaded as the daemon loads them at start.
 //
-// The commands are recorded, not run (command_record.h), so the handler's
-// real paths run thousands of times a second. After every input the oracle
+// In fuzz_packet_handler the commands are recorded, not run
+// (command_record.cpp), so the handler's real paths run thousands of times a
+// second; fuzz_packet_handler_processes, the slow second check, runs them
+// through the daemon's runner and the shell to stand-ins that record the
+// arguments the shell gave them (command_stand_ins.cpp). After every input
+// the oracle
 // checks that each command line is one of the handler's known shapes whose
 // BMC values are whole words that the handler's validators accept; that
 // every configuration file left behind still reads with the project's own
@@ -140,6 +144,8 @@ const std::set<std::string> fixed_commands = {
     "nmcli con reload",
     "nmcli device reapply eth0",
     "nmcli -t -f DEVICE,FILENAME con show | grep eth0:/run/ | cut -d':' -f2",
+    // What the stand-in nmcli records of that pipeline.
+    "nmcli -t -f DEVICE,FILENAME con show",
     nmcli_answers[0][0],
     nmcli_answers[1][0],
     nmcli_answers[2][0],
