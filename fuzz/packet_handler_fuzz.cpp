@@ -6,13 +6,13 @@
 // files are written afresh and loaded as the daemon loads them at start.
 //
 // In fuzz_packet_handler the commands are recorded, not run
-// (command_record.cpp), so the handler's real paths run thousands of times a
-// second; fuzz_packet_handler_processes, the slow second check, runs them
-// through the daemon's runner and the shell to stand-ins that record the
-// arguments the shell gave them (command_stand_ins.cpp). After every input
-// the oracle
-// checks that each command line is one of the handler's known shapes whose
-// BMC values are whole words that the handler's validators accept; that
+// (command_record.cpp), so no process is started and the handler's real
+// paths cost only their own work; fuzz_packet_handler_processes, the slow
+// second check, runs them through the daemon's runner and the shell to
+// stand-ins that record the arguments the shell gave them
+// (command_stand_ins.cpp). After every input the oracle checks that each
+// command line is one of the handler's known shapes whose BMC values are
+// whole words that the handler's validators accept; that
 // every configuration file left behind still reads with the project's own
 // readers and names only validated values; and that no temporary file is
 // left. A violation aborts with the host and the input's packets.
@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -169,7 +170,7 @@ struct Input {
 const size_t max_packets = 16;
 
 Input read_Input(const uint8_t* data, size_t size) {
-    Input input{&hosts[size > 0 ? data[0] % (sizeof(hosts) / sizeof(hosts[0])) : 0], {}};
+    Input input{&hosts[size > 0 ? data[0] % std::size(hosts) : 0], {}};
     size_t at = 1;
     while (at < size && input.packets.size() < max_packets) {
         // A read always takes 256 bytes; those after the packet are zeros.
@@ -374,12 +375,12 @@ void collect_Scalars(const YAML::Node& node, std::set<std::string>* scalars) {
     }
 }
 
-// The words a file may hold without them being BMC values: those of the
-// host's own file, and those the daemon writes itself.
+// The words other than addresses that a file may hold: those of the host's
+// own file, and those the daemon writes itself.
 std::set<std::string> get_Netplan_Words() {
-    std::set<std::string> words = {"network", "ethernets", "eth0",    "dhcp4",       "true",
-                                   "false",   "addresses", "routes",  "nameservers", "to",
-                                   "via",     "default",   "1.1.1.1", "8.8.8.8"};
+    std::set<std::string> words = {"network",     "ethernets", "eth0",      "dhcp4",
+                                   "true",        "false",     "addresses", "routes",
+                                   "nameservers", "to",        "via",       "default"};
     collect_Scalars(YAML::Load(netplan_text), &words);
     return words;
 }
@@ -458,10 +459,10 @@ std::string check_Stanza(const std::string& text) {
 
 // The configuration directories, open for the whole run: a rewind and a
 // read per input cost no allocation.
-DIR* config_dir_streams[3] = {};
+DIR* config_dir_streams[std::size(config_dirs)] = {};
 
 std::string check_Files() {
-    for (size_t i = 0; i < 3; i++) {
+    for (size_t i = 0; i < std::size(config_dirs); i++) {
         rewinddir(config_dir_streams[i]);
         while (const dirent* entry = readdir(config_dir_streams[i])) {
             const std::string path = std::string(config_dirs[i]) + "/" + entry->d_name;
@@ -514,7 +515,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         failed = mount_Empty_Dirs({config_dirs[0], config_dirs[1], config_dirs[2], "/run"});
     if (!failed.empty())
         fail(failed + " (run as root: the target needs a private mount namespace)");
-    for (size_t i = 0; i < 3; i++) {
+    for (size_t i = 0; i < std::size(config_dirs); i++) {
         config_dir_streams[i] = opendir(config_dirs[i]);
         if (config_dir_streams[i] == nullptr)
             fail(std::string("cannot open ") + config_dirs[i]);
