@@ -15,7 +15,8 @@ build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(validators config_file netplan_document wire_decode packet_handler)
+[[ ${#targets[@]} -gt 0 ]] || targets=(validators config_file netplan_document wire_decode packet_handler
+    packet_handler_processes)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPEC_FUZZ=ON -DPEC_BUILD_TESTS=OFF -DPEC_BUILD_BENCH=OFF >/dev/null
@@ -35,7 +36,7 @@ run_summary() {
 
 status=0
 for target in "${targets[@]}"; do
-    if [[ $target == packet_handler && $(id -u) -ne 0 ]]; then
+    if [[ $target == packet_handler* && $(id -u) -ne 0 ]]; then
         echo "fuzz: $target skipped: it needs root for a private mount namespace"
         continue
     fi
