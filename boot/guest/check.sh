@@ -185,8 +185,9 @@ check_declared_late() {
     udevadm trigger --action=add "/sys/class/net/$nic"
     udevadm settle --timeout=60
     if wait_until 30 test -e /sys/class/net/eth0; then pass "the NIC is now eth0"; else fail "the NIC is not eth0: $(virtio_nic)"; fi
+    # The manager takes eth0 up as it would at the next boot.
     case "$MANAGER" in
-    ifupdown) ifup eth0 ;;
+    ifupdown) systemctl restart networking.service ;;
     netplan) networkctl reconfigure eth0 ;;
     networkmanager) nmcli connection up eth0 >/dev/null ;;
     esac
