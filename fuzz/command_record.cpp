@@ -16,7 +16,6 @@ std::map<std::string, std::string> answers;
 
 void clear_Recorded_Commands() {
     commands.clear();
-    answers.clear();
 }
 
 void set_Command_Answer(const std::string& cmd, const std::string& output) {

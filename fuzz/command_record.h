@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-// Forgets the recorded command lines and the answers.
+// Forgets the recorded command lines; the answers stay.
 void clear_Recorded_Commands();
 
-// From now on `cmd` prints `output` (one line, with its line feed) when run.
-// A command without an answer prints nothing.
+// From now on `cmd` prints `output` (one line, with its line feed) when run,
+// in place of any answer set before. A command without an answer prints
+// nothing.
 void set_Command_Answer(const std::string& cmd, const std::string& output);
 
 // The command lines run since the last clear_Recorded_Commands, in order.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "command_record.h"
@@ -21,7 +22,7 @@ const std::string answers_path = "/run/pec-fuzz-answers";
 // Every program the handler runs but grep and cut.
 const char* const programs[] = {"hostnamectl", "ip", "netplan", "nmcli", "systemctl"};
 
-std::string answers;
+std::map<std::string, std::string> answers;
 std::vector<std::string> commands;
 
 // Records the call, then prints the output of the answer whose command line
@@ -65,15 +66,19 @@ std::string get_Word(const std::string& argument) {
 
 void clear_Recorded_Commands() {
     set_Up_Stand_Ins();
-    answers.clear();
     commands.clear();
-    if (write_File(calls_path, "") != 0 || write_File(answers_path, "") != 0)
+    if (write_File(calls_path, "") != 0)
         abort();
 }
 
+// The answers file: a line of command line, tab and output for each.
 void set_Command_Answer(const std::string& cmd, const std::string& output) {
-    answers += cmd + "\t" + output.substr(0, output.find('\n')) + "\n";
-    if (write_File(answers_path, answers) != 0)
+    set_Up_Stand_Ins();
+    answers[cmd] = output.substr(0, output.find('\n'));
+    std::string text;
+    for (const auto& [line, answer] : answers)
+        text += line + "\t" + answer + "\n";
+    if (write_File(answers_path, text) != 0)
         abort();
 }
 
