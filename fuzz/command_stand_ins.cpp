@@ -77,7 +77,7 @@ void set_Command_Answer(const std::string& cmd, const std::string& output) {
     answers[cmd] = output.substr(0, output.find('\n'));
     std::string text;
     for (const auto& [line, answer] : answers)
-        text += line + "\t" + answer + "\n";
+        text.append(line).append("\t").append(answer).append("\n");
     if (write_File(answers_path, text) != 0)
         abort();
 }

@@ -33,7 +33,6 @@
 #include <iterator>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -419,14 +418,6 @@ std::vector<std::string> split_Blanks(const std::string& line) {
     return words;
 }
 
-std::vector<std::string> split_Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // An address, netmask or gateway line, perhaps commented out, with a valid
 // value.
 bool is_Stanza_Option(const std::string& line) {
@@ -442,8 +433,8 @@ bool is_Stanza_Option(const std::string& line) {
 // Each line is one of the host's own, the method line of eth0's IPv4 stanza
 // or a stanza option with a valid value; and the stanza still reads.
 std::string check_Stanza(const std::string& text) {
-    static const std::vector<std::string> own = split_Lines(stanza_text);
-    for (const std::string& line : split_Lines(text)) {
+    static const std::vector<std::string> own = lines_Of(stanza_text);
+    for (const std::string& line : lines_Of(text)) {
         if (std::find(own.begin(), own.end(), line) == own.end() && !is_Stanza_Option(line) &&
             line != "iface eth0 inet static" && line != "iface eth0 inet dhcp")
             return "stanza line \"" + line + "\"";

@@ -36,6 +36,14 @@ std::string read_File(const std::string& path, int* error) {
     return failure == 0 ? content : std::string();
 }
 
+std::vector<std::string> lines_Of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 int write_All(int fd, const std::string& content) {
     size_t done = 0;
     while (done < content.size()) {

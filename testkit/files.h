@@ -14,6 +14,9 @@
 // errno value in `*error` when given (0 after a read).
 std::string read_File(const std::string& path, int* error = nullptr);
 
+// The lines of `text` (a file's content), without their line feeds.
+std::vector<std::string> lines_Of(const std::string& text);
+
 // Writes all of `content` to `fd`; 0 or an errno value.
 int write_All(int fd, const std::string& content);
 

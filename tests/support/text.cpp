@@ -1,8 +1,6 @@
 // Looking at texts in assertions.
 #include "support/text.h"
 
-#include <sstream>
-
 size_t count_Of(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); !part.empty() && at != std::string::npos;
@@ -13,14 +11,6 @@ size_t count_Of(const std::string& text, const std::string& part) {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-std::vector<std::string> lines_Of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 std::string log_Line(const std::string& level, const std::string& text) {

@@ -5,13 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "testkit/files.h" // lines_Of
+
 // How often `part` occurs in `text`, without overlaps (0 for an empty part).
 size_t count_Of(const std::string& text, const std::string& part);
 
 bool contains(const std::string& text, const std::string& part);
-
-// The lines of `text`, without their line feeds.
-std::vector<std::string> lines_Of(const std::string& text);
 
 // A log line as the tests match it, line feed included: its level ("ERROR",
 // "WARN", "INFO", "DEBUG") and its text ("[Tag] function: message").
